@@ -1,0 +1,86 @@
+#pragma once
+
+#include "ToolPaths.h"
+#include "ToolSources.h"
+
+#include <QCoro/QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <optional>
+#include <variant>
+
+// Finds, installs, verifies and updates yt-dlp, deno and ffmpeg, and carries the setup
+// phase that decides between the setup screen and the main view. One per process, on the
+// main thread; every field notifies only when its value really changes.
+class ToolManager : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Tool { ytdlp, deno, ffmpeg };
+
+    struct Checking {
+        friend bool operator==(const Checking &, const Checking &) = default;
+    };
+    struct NeedsInstall {
+        friend bool operator==(const NeedsInstall &, const NeedsInstall &) = default;
+    };
+    struct Installing {
+        friend bool operator==(const Installing &, const Installing &) = default;
+    };
+    struct Ready {
+        friend bool operator==(const Ready &, const Ready &) = default;
+    };
+    struct Failed {
+        QString message;
+        friend bool operator==(const Failed &, const Failed &) = default;
+    };
+    using Phase = std::variant<Checking, NeedsInstall, Installing, Ready, Failed>;
+
+    explicit ToolManager(ToolSources sources = ToolSources::production(),
+                         QObject *parent = nullptr);
+
+    const Phase &phase() const { return m_phase; }
+    std::optional<Tool> installingTool() const { return m_installingTool; }
+    double installProgress() const { return m_installProgress; }
+    const std::optional<QString> &ytdlpVersion() const { return m_ytdlpVersion; }
+    bool isUpdating() const { return m_isUpdating; }
+    const std::optional<QString> &updateMessage() const { return m_updateMessage; }
+
+    // "Tovik/bin" under the application-data folder; fixed at construction.
+    QString binDirectory() const { return m_binDirectory; }
+    ToolPaths paths() const;
+    QList<Tool> missingTools() const;
+    bool usesSystemFFmpeg() const;
+    const ToolSources &sources() const { return m_sources; }
+
+    // Settles the phase at start-up: ready when every tool is executable, else needsInstall.
+    QCoro::Task<> check();
+    // Installs the missing tools, or with reinstall all of them (but a system ffmpeg).
+    QCoro::Task<> install(bool reinstall);
+    // Lets yt-dlp update itself; a call while one runs does nothing.
+    QCoro::Task<> updateYTDLP();
+
+Q_SIGNALS:
+    void phaseChanged();
+    void installingToolChanged();
+    void installProgressChanged();
+    void ytdlpVersionChanged();
+    void isUpdatingChanged();
+    void updateMessageChanged();
+
+private:
+    ToolSources m_sources;
+    QString m_binDirectory;
+    Phase m_phase = Checking{};
+    std::optional<Tool> m_installingTool;
+    double m_installProgress = 0;
+    std::optional<QString> m_ytdlpVersion;
+    bool m_isUpdating = false;
+    std::optional<QString> m_updateMessage;
+};
+
+QList<ToolManager::Tool> allTools();
+QString rawValue(ToolManager::Tool tool);
+std::optional<ToolManager::Tool> toolFromRawValue(const QString &raw);

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "ToolPaths.h"
+
+#include <QCoro/QCoroTask>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+// The one way Tovik runs external programs.
+namespace ToolRunner {
+
+struct CaptureResult {
+    int status = -1; // the exit code, or the signal number when the child was killed
+    QString output;  // standard output and standard error, interleaved as they arrived
+};
+
+// Calls onLine for every line the child writes to one channel, in order, as the event loop
+// reads it (no line is lost however fast the child writes); the unterminated last line, if
+// any, is delivered when the process has finished. Empty lines are delivered too.
+void readLines(QProcess &process, QProcess::ProcessChannel channel,
+               std::function<void(const QString &line)> onLine);
+
+// Runs the program to its end and returns its status and combined output. Throws
+// PlatformError only when the program cannot be started; a non-zero status is a result.
+// Without an environment the child inherits Tovik's own.
+QCoro::Task<CaptureResult> capture(const QUrl &program, const QStringList &arguments,
+                                   std::optional<QProcessEnvironment> environment = {});
+
+// The environment for yt-dlp and the tools it starts: the deno and ffmpeg folders first on a
+// fixed PATH, Python told to speak UTF-8, everything else inherited.
+QProcessEnvironment environment(const ToolPaths &tools);
+
+// Unpacks a zip archive into a folder, off the main thread. Refuses entries that would land
+// outside the folder and archives that unpack to more than 2 GiB. Throws
+// ToolError::Unzip with the archive's file name on any failure.
+QCoro::Task<> unzip(const QUrl &archive, const QUrl &into);
+
+// The SHA-256 of a file as 64 lower-case hex digits, read in 1 MiB chunks off the main
+// thread. Throws PlatformError when the file cannot be opened or read.
+QCoro::Task<QString> sha256(const QUrl &file);
+
+} // namespace ToolRunner
