@@ -66,7 +66,7 @@ Q_SIGNALS:
     void etaChanged();
     void filesChanged();
     void warningChanged();
-    // After any of the above, once per change of a field.
+    // Once after every change of the fields above, however many one event touched.
     void changed();
 
 private:
