@@ -85,6 +85,7 @@ private:
     // The queue and its job run drive the job; nothing else writes it.
     friend class DownloadQueue;
     friend class TestDownloadJob;
+    friend class TestDownloadQueue;
 
     void handle(const YTDLPEvent &event);
     void setState(const State &state);
