@@ -1,5 +1,6 @@
 #include "DownloadQueue.h"
 
+#include "OutputPipe.h"
 #include "ProcessGroup.h"
 #include "ToolRunner.h"
 #include "YTDLPCommand.h"
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -179,28 +181,41 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
         co_return;
     }
 
+    // Events reach the job in the order of the lines; only standard error's error lines count
+    // as errors. The event loop drains both channels at the same time.
     QStringList errors;
-    QProcess process;
-    process.setProgram(tools.ytdlp.toLocalFile());
-    process.setArguments(YTDLPCommand::arguments(job->request(), tools));
-    process.setProcessEnvironment(ToolRunner::environment(tools));
-    ProcessGroup::prepare(process);
-    // The event loop drains both channels at the same time; events reach the job in the
-    // order of the lines, and only standard error's error lines count as errors.
-    ToolRunner::readLines(process, QProcess::StandardOutput, [&job](const QString &line) {
+    OutputPipe output([&job](const QString &line) {
         if (const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line))
             job->handle(*event);
     });
-    ToolRunner::readLines(process, QProcess::StandardError, [&errors](const QString &line) {
+    OutputPipe errorOutput([&errors](const QString &line) {
         if (const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line)) {
             if (const auto *error = std::get_if<YTDLPEvent::Error>(&event->value))
                 errors.append(error->message);
         }
     });
+    if (!output.isOpen() || !errorOutput.isOpen()) {
+        job->setState(DownloadJob::Failed{u"Could not start yt-dlp: "_qs + output.errorString() +
+                                          errorOutput.errorString()});
+        co_return;
+    }
+
+    QProcess process;
+    process.setProgram(tools.ytdlp.toLocalFile());
+    process.setArguments(YTDLPCommand::arguments(job->request(), tools));
+    process.setProcessEnvironment(ToolRunner::environment(tools));
+    process.setInputChannelMode(QProcess::ForwardedInputChannel);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    ProcessGroup::prepare(process);
+    output.attach(process, STDOUT_FILENO);
+    errorOutput.attach(process, STDERR_FILENO);
 
     process.start();
     while (process.state() == QProcess::Starting)
         co_await qCoro(&process, &QProcess::stateChanged);
+    output.closeChildEnd();
+    errorOutput.closeChildEnd();
     if (process.error() == QProcess::FailedToStart) {
         job->setState(DownloadJob::Failed{u"Could not start yt-dlp: "_qs + process.errorString()});
         co_return;
@@ -209,6 +224,8 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
 
     if (process.state() != QProcess::NotRunning)
         co_await qCoro(&process, &QProcess::finished);
+    output.finish();
+    errorOutput.finish();
     // A child ended by a signal reports the signal number, so SIGKILL reads as code 9.
     const int status = process.exitCode();
     job->m_process = nullptr;

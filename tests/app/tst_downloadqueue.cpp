@@ -131,6 +131,8 @@ private Q_SLOTS:
     void launchFailures_data();
     void launchFailures();
     void passesTheArgumentVector();
+    void everyLineReachesTheJob();
+    void grandchildHoldingThePipesIsNotWaitedFor();
     void listChangesAndActivity();
     void fiveHundredJobsTwoAtATime();
     void terminateAllLeavesNoOrphans();
@@ -472,6 +474,10 @@ void TestDownloadQueue::outcomes_data() {
     QTest::newRow("an error line on standard output is no error")
         << QStringList{u"out ERROR: not counted"_qs, u"exit 1"_qs}
         << failed(u"yt-dlp stopped with code 1."_qs) << none << 0;
+    QTest::newRow("a last line without line feed counts")
+        << QStringList{u"err ERROR: lost"_qs, u"out-unterminated TKF|x|/tmp/Last.mp4"_qs,
+                       u"exit 1"_qs}
+        << finished << std::optional(u"One item failed: lost"_qs) << 1;
     QTest::newRow("marker lines on standard error move nothing")
         << QStringList{u"err TKT|x|1|2|Title"_qs, u"err TKP|x|downloading|5|10|NA|NA|NA"_qs,
                        u"err TKF|x|/tmp/y.mp4"_qs, u"exit 0"_qs}
@@ -548,6 +554,38 @@ void TestDownloadQueue::passesTheArgumentVector() {
     QStringList received = QString::fromUtf8(file.readAll()).split(u'\n');
     QCOMPARE(received.takeLast(), QString());
     QCOMPARE(received, YTDLPCommand::arguments(req, m_tools));
+}
+
+void TestDownloadQueue::everyLineReachesTheJob() {
+    // 5,000 progress lines as fast as the fake can write them, each with a new fraction.
+    scenario(u"flood"_qs, {u"out TKT|x|NA|NA|Flood"_qs, u"rate 1000000 0.005"_qs, u"exit 0"_qs});
+    DownloadQueue queue;
+    std::unique_ptr<QSignalSpy> fractions;
+    connect(&queue, &DownloadQueue::jobsInserted, this, [&] {
+        fractions =
+            std::make_unique<QSignalSpy>(queue.jobs().first(), &DownloadJob::fractionChanged);
+    });
+    queue.add({request(u"A"_qs, u"flood"_qs)}, m_tools);
+    DownloadJob *job = queue.jobs().first();
+    QTRY_VERIFY(is<DownloadJob::Finished>(job));
+    // The first line's fraction is 0, which the job already shows.
+    QCOMPARE(fractions->count(), 4999);
+    QCOMPARE(job->fraction(), 4999.0 / 5000.0 * 0.9);
+}
+
+void TestDownloadQueue::grandchildHoldingThePipesIsNotWaitedFor() {
+    scenario(u"s"_qs,
+             {u"spawn-child-hang"_qs, u"pids pids.txt"_qs, u"file a.mp4"_qs, u"exit 0"_qs});
+    DownloadQueue queue;
+    queue.add({request(u"A"_qs, u"s"_qs)}, m_tools);
+    DownloadJob *job = queue.jobs().first();
+    QTRY_VERIFY(is<DownloadJob::Finished>(job));
+    QCOMPARE(job->files().size(), 1);
+    const QList<qint64> pids = readPids(outDir() + u"/pids.txt"_qs);
+    QCOMPARE(pids.size(), 2);
+    QVERIFY(!processGone(pids.at(1)));
+    ::kill(static_cast<pid_t>(pids.at(1)), SIGKILL);
+    QTRY_VERIFY(processGone(pids.at(1)));
 }
 
 void TestDownloadQueue::listChangesAndActivity() {

@@ -10,6 +10,7 @@
 // A scenario has one command per line; the run exits 0 after the last one.
 //   out <text>              <text> and a line feed on standard output
 //   err <text>              the same on standard error
+//   out-unterminated <text> <text> on standard output without a line feed
 //   file <relative path>    creates the file under the -P folder, prints its TKF| line
 //   sleep <ms>
 //   hang                    waits until a signal ends the process
@@ -94,6 +95,9 @@ void play(Run &run, const fs::path &scenario) {
             blank == std::string::npos ? std::string() : line.substr(blank + 1);
         if (command == "out") {
             writeLine(stdout, rest);
+        } else if (command == "out-unterminated") {
+            std::fputs(rest.c_str(), stdout);
+            std::fflush(stdout);
         } else if (command == "err") {
             writeLine(stderr, rest);
         } else if (command == "file") {
