@@ -21,6 +21,28 @@ bool isRunning(const DownloadJob &job) {
            std::holds_alternative<DownloadJob::Processing>(job.state());
 }
 
+// Suspends until the process has left the Starting state, launched or not. QCoro's own waits
+// for started() or stateChanged() would copy those signals' private argument.
+class LaunchSettled {
+public:
+    explicit LaunchSettled(QProcess &process) : m_process(process) {}
+    bool await_ready() const noexcept { return m_process.state() != QProcess::Starting; }
+    void await_suspend(std::coroutine_handle<> waiting) {
+        m_connection =
+            QObject::connect(&m_process, &QProcess::stateChanged, &m_process, [this, waiting] {
+                QObject::disconnect(m_connection);
+                // From the event loop: a failed launch sets its error after leaving Starting.
+                QMetaObject::invokeMethod(
+                    &m_process, [waiting] { waiting.resume(); }, Qt::QueuedConnection);
+            });
+    }
+    void await_resume() const noexcept {}
+
+private:
+    QProcess &m_process;
+    QMetaObject::Connection m_connection;
+};
+
 } // namespace
 
 DownloadQueue::DownloadQueue(QObject *parent) : QObject(parent) {}
@@ -212,8 +234,7 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
     errorOutput.attach(process, STDERR_FILENO);
 
     process.start();
-    while (process.state() == QProcess::Starting)
-        co_await qCoro(&process, &QProcess::stateChanged);
+    co_await LaunchSettled(process);
     output.closeChildEnd();
     errorOutput.closeChildEnd();
     if (process.error() == QProcess::FailedToStart) {
