@@ -48,8 +48,9 @@ private:
 DownloadQueue::DownloadQueue(QObject *parent) : QObject(parent) {}
 
 DownloadQueue::~DownloadQueue() {
-    // The runs outlive the queue only until their children exit; none may be left behind.
-    for (const auto &job : std::as_const(m_jobs)) {
+    // The runs outlive the queue only until their children exit; none may be left behind,
+    // not even one whose job retry has already replaced in the list.
+    for (const DownloadJob *job : std::as_const(m_running)) {
         if (const QProcess *process = runningProcess(*job))
             ProcessGroup::terminate(*process);
     }
@@ -189,9 +190,12 @@ void DownloadQueue::pump(const ToolPaths &tools) {
 
 QCoro::Task<> DownloadQueue::runThenPump(std::shared_ptr<DownloadJob> job, ToolPaths tools) {
     const QPointer<DownloadQueue> self(this);
-    co_await run(std::move(job), tools);
-    if (self)
+    m_running.append(job.get());
+    co_await run(job, tools);
+    if (self) {
+        self->m_running.removeOne(job.get());
         self->pump(tools);
+    }
 }
 
 QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths tools) {

@@ -61,5 +61,7 @@ private:
     // Shared with the runs, so a job removed from the list while its run still holds it
     // lives on until the run ends.
     QList<std::shared_ptr<DownloadJob>> m_jobs;
+    // The jobs whose runs have begun and not ended; each run keeps its job alive.
+    QList<DownloadJob *> m_running;
     bool m_hasActiveJobs = false;
 };

@@ -137,6 +137,7 @@ private Q_SLOTS:
     void fiveHundredJobsTwoAtATime();
     void terminateAllLeavesNoOrphans();
     void destroyedQueueLeavesNoChildren();
+    void destroyedQueueStopsRunsOfReplacedJobs();
     void killedTovikLeavesNoYtDlp();
 
 private:
@@ -697,6 +698,28 @@ void TestDownloadQueue::destroyedQueueLeavesNoChildren() {
     QTRY_VERIFY(queue->jobs().first()->m_process);
     const QList<qint64> pids = readPids(outDir() + u"/pids.txt"_qs);
     QCOMPARE(pids.size(), 2);
+
+    queue.reset();
+    for (const qint64 pid : pids)
+        QTRY_VERIFY2(processGone(pid), QByteArray::number(pid).constData());
+}
+
+void TestDownloadQueue::destroyedQueueStopsRunsOfReplacedJobs() {
+    scenario(u"ffmpeg"_qs, {u"spawn-child-hang"_qs, u"pids pids.txt"_qs, u"hang"_qs});
+    auto queue = std::make_unique<DownloadQueue>();
+    queue->add({request(u"A"_qs, u"ffmpeg"_qs)}, m_tools);
+    DownloadJob *running = queue->jobs().first();
+    const QString pidFile = outDir() + u"/pids.txt"_qs;
+    QTRY_VERIFY(running->m_process && QFile::exists(pidFile));
+    QList<qint64> pids = readPids(pidFile);
+    QFile::remove(pidFile);
+
+    // The queue's operations do not refuse a retry of a running job: its run goes on unlisted.
+    queue->retry(running, m_tools);
+    QVERIFY(queue->jobs().first() != running);
+    QTRY_VERIFY(QFile::exists(pidFile));
+    pids += readPids(pidFile);
+    QCOMPARE(pids.size(), 4);
 
     queue.reset();
     for (const qint64 pid : pids)
