@@ -189,13 +189,14 @@ void DownloadQueue::pump(const ToolPaths &tools) {
 }
 
 QCoro::Task<> DownloadQueue::runThenPump(std::shared_ptr<DownloadJob> job, ToolPaths tools) {
-    const QPointer<DownloadQueue> self(this);
+    const QPointer<DownloadQueue> alive(this);
     m_running.append(job.get());
     co_await run(job, tools);
-    if (self) {
-        self->m_running.removeOne(job.get());
-        self->pump(tools);
-    }
+    // A queue destroyed meanwhile has stopped the run's processes and starts nothing more.
+    if (!alive)
+        co_return;
+    m_running.removeOne(job.get());
+    pump(tools);
 }
 
 QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths tools) {
