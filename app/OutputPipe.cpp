@@ -21,6 +21,22 @@ bool makePipe(int fds[2]) {
     ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
 #endif
+    // Tovik may have been started with a standard descriptor closed, and the pipe may have
+    // taken its number; the child's dup2 onto 1 or 2 must not meet one of its own ends.
+    for (int i = 0; i < 2; ++i) {
+        if (fds[i] > STDERR_FILENO)
+            continue;
+        const int moved = ::fcntl(fds[i], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        if (moved < 0) {
+            const int error = errno;
+            ::close(fds[0]);
+            ::close(fds[1]);
+            errno = error;
+            return false;
+        }
+        ::close(fds[i]);
+        fds[i] = moved;
+    }
     ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
     return true;
 }

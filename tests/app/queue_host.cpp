@@ -1,5 +1,6 @@
-// Runs one download through a queue until it is killed. The queue's test kills this process
-// with SIGKILL to check that its yt-dlp does not outlive it.
+// Runs one download through a queue, as Tovik would, for tests that need a Tovik process of
+// its own: one kills it with SIGKILL while its yt-dlp runs, one starts it without standard
+// descriptors. Exits when the job has ended: 0 when it finished with a file, else 1.
 //
 //   queue-host <yt-dlp> <link> <output folder>
 
@@ -16,6 +17,14 @@ int main(int argc, char **argv) {
                           QUrl::fromLocalFile(u"/usr/bin/ffmpeg"_qs),
                           QUrl::fromLocalFile(u"/usr/bin/deno"_qs)};
     DownloadQueue queue;
+    QObject::connect(&queue, &DownloadQueue::hasActiveJobsChanged, &app, [&queue](bool active) {
+        const DownloadJob *job = queue.jobs().first();
+        if (!active)
+            QCoreApplication::exit(std::holds_alternative<DownloadJob::Finished>(job->state()) &&
+                                           !job->files().isEmpty()
+                                       ? 0
+                                       : 1);
+    });
     queue.add({DownloadRequest{QUrl(args.at(2)), OutputFormat::video1080, false,
                                QUrl::fromLocalFile(args.at(3))}},
               tools);

@@ -139,6 +139,7 @@ private Q_SLOTS:
     void destroyedQueueLeavesNoChildren();
     void destroyedQueueStopsRunsOfReplacedJobs();
     void killedTovikLeavesNoYtDlp();
+    void tovikWithoutStandardDescriptors();
 
 private:
     void scenario(const QString &name, const QStringList &lines);
@@ -743,6 +744,22 @@ void TestDownloadQueue::killedTovikLeavesNoYtDlp() {
     host.kill();
     QVERIFY(host.waitForFinished());
     QTRY_VERIFY(processGone(pids.first()));
+}
+
+void TestDownloadQueue::tovikWithoutStandardDescriptors() {
+    // Its pipes may then take the numbers 0 to 2, which the child's own must not clobber.
+    scenario(u"s"_qs, {u"err ERROR: noise"_qs, u"file a.mp4"_qs, u"exit 0"_qs});
+    QProcess host;
+    host.setChildProcessModifier([] {
+        ::close(STDIN_FILENO);
+        ::close(STDOUT_FILENO);
+        ::close(STDERR_FILENO);
+    });
+    host.start(QString::fromUtf8(QUEUE_HOST),
+               {QString::fromUtf8(FAKE_YTDLP), u"https://example.invalid/A/s"_qs, outDir()});
+    QVERIFY(host.waitForFinished(60'000));
+    QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(host.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestDownloadQueue)
