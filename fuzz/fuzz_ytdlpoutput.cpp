@@ -2,6 +2,7 @@
 #include "LineBuffer.h"
 #include "YTDLPOutput.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,38 @@ QString field(const QString &line, qsizetype index) {
     return line.section(u'|', index, index);
 }
 
+// The general reading of a number field, which any quicker path in the parser must agree with:
+// the C locale's floating-point syntax, one optional leading plus sign; fields over 64 characters
+// are not read.
+std::optional<double> generalNumber(const QString &text) {
+    if (text.isEmpty() || text == u"NA" || text.size() > 64)
+        return std::nullopt;
+    const QByteArray bytes = text.toLatin1();
+    const char *begin = bytes.constData();
+    const char *end = begin + bytes.size();
+    if (*begin == '+' && end - begin > 1 && begin[1] != '-')
+        ++begin;
+    double value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<qint64> generalInteger(const QString &text) {
+    const std::optional<double> value = generalNumber(text);
+    if (!value || !(*value >= -9223372036854775808.0 && *value < 9223372036854775808.0))
+        return std::nullopt;
+    return static_cast<qint64>(std::trunc(*value));
+}
+
+std::optional<double> generalSpeed(const QString &text) {
+    const std::optional<double> value = generalNumber(text);
+    if (!value || !std::isfinite(*value))
+        return std::nullopt;
+    return value;
+}
+
 void checkEvent(const QString &line) {
     const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line);
     invariant(event.has_value() || !line.startsWith(u"ERROR: "), "every error line is an event");
@@ -52,13 +85,21 @@ void checkEvent(const QString &line) {
         invariant(line == u"TKT|" + item->id + u'|' + field(line, 2) + u'|' + field(line, 3) +
                               u'|' + item->title,
                   "id and title are the item line's fields");
+        invariant(item->index == generalInteger(field(line, 2)) &&
+                      item->count == generalInteger(field(line, 3)),
+                  "index and count are read as numbers");
     } else if (const auto *progress = std::get_if<YTDLPEvent::Progress>(&event->value)) {
         invariant(line.startsWith(u"TKP|"), "progress comes from a progress line");
         invariant(line.count(u'|') >= 7, "a progress line has eight fields");
         invariant(field(line, 1) == progress->id, "the id is field 1");
         invariant(progress->finished == (field(line, 2) == u"finished"),
                   "finished exactly when field 2 says so");
-        invariant(!progress->speed || std::isfinite(*progress->speed), "a speed is finite");
+        const std::optional<qint64> total = generalInteger(field(line, 4));
+        invariant(progress->downloaded == generalInteger(field(line, 3)) &&
+                      progress->total == (total ? total : generalInteger(field(line, 5))) &&
+                      progress->speed == generalSpeed(field(line, 6)) &&
+                      progress->eta == generalInteger(line.section(u'|', 7)),
+                  "the numbers are read as numbers");
     } else if (const auto *file = std::get_if<YTDLPEvent::File>(&event->value)) {
         invariant(line.startsWith(u"TKF|"), "a file comes from a file line");
         invariant(!file->path.isEmpty(), "a path is never empty");
