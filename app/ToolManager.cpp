@@ -195,7 +195,8 @@ QCoro::Task<> ToolManager::check() {
         co_return;
     }
     setPhase(Ready{});
-    setYtdlpVersion(co_await currentVersion());
+    const std::optional<QString> version = co_await currentVersion();
+    setYtdlpVersion(version);
     co_await updateIfDue();
 }
 
@@ -260,15 +261,16 @@ QCoro::Task<> ToolManager::install(bool reinstall) {
 
 QCoro::Task<> ToolManager::install(Tool tool) {
     const WorkFolder work;
+    const QDir folder = work.dir();
     switch (tool) {
     case Tool::ytdlp:
-        co_await installYTDLP(work.dir());
+        co_await installYTDLP(folder);
         break;
     case Tool::deno:
-        co_await installDeno(work.dir());
+        co_await installDeno(folder);
         break;
     case Tool::ffmpeg:
-        co_await installFFmpeg(work.dir());
+        co_await installFFmpeg(folder);
         break;
     }
 }
@@ -278,14 +280,12 @@ QCoro::Task<> ToolManager::installYTDLP(QDir work) {
     const QString file = m_sources.platform.ytdlpFile;
     const QString tag = co_await latestTag(repository);
     const QString release = u'/' + repository + u"/releases/download/" + tag + u'/';
-    const QString sums = co_await text(at(m_sources.releaseDownloads, release + u"SHA2-256SUMS"));
-    const std::optional<QString> expected = Checksums::sha256(file, sums);
-    if (!expected)
-        throw ToolError(ToolError::NoChecksum{rawValue(Tool::ytdlp)});
+    const QUrl sums = at(m_sources.releaseDownloads, release + u"SHA2-256SUMS");
+    const QString expected = co_await publishedChecksum(sums, file, Tool::ytdlp);
+    const QUrl source = at(m_sources.releaseDownloads, release + file);
     const QUrl downloaded = QUrl::fromLocalFile(work.filePath(u"yt-dlp"_qs));
-    co_await download(at(m_sources.releaseDownloads, release + file), downloaded);
-    if (co_await ToolRunner::sha256(downloaded) != *expected)
-        throw ToolError(ToolError::ChecksumMismatch{rawValue(Tool::ytdlp)});
+    co_await download(source, downloaded);
+    co_await verify(downloaded, expected, Tool::ytdlp);
     installExecutable(downloaded, paths().ytdlp);
 }
 
@@ -294,51 +294,63 @@ QCoro::Task<> ToolManager::installDeno(QDir work) {
     const QString archive = m_sources.platform.denoArchive;
     const QString tag = co_await latestTag(repository);
     const QString release = u'/' + repository + u"/releases/download/" + tag + u'/';
-    const QString sums =
-        co_await text(at(m_sources.releaseDownloads, release + archive + u".sha256sum"));
-    const std::optional<QString> expected = Checksums::sha256(archive, sums);
-    if (!expected)
-        throw ToolError(ToolError::NoChecksum{rawValue(Tool::deno)});
+    const QUrl sums = at(m_sources.releaseDownloads, release + archive + u".sha256sum");
+    const QString expected = co_await publishedChecksum(sums, archive, Tool::deno);
+    const QUrl source = at(m_sources.releaseDownloads, release + archive);
     const QUrl downloaded = QUrl::fromLocalFile(work.filePath(archive));
-    co_await download(at(m_sources.releaseDownloads, release + archive), downloaded);
-    if (co_await ToolRunner::sha256(downloaded) != *expected)
-        throw ToolError(ToolError::ChecksumMismatch{rawValue(Tool::deno)});
-    co_await ToolRunner::unzip(downloaded, QUrl::fromLocalFile(work.path()));
+    co_await download(source, downloaded);
+    co_await verify(downloaded, expected, Tool::deno);
+    const QUrl folder = QUrl::fromLocalFile(work.path());
+    co_await ToolRunner::unzip(downloaded, folder);
     installExecutable(QUrl::fromLocalFile(work.filePath(u"deno"_qs)), paths().deno);
 }
 
 QCoro::Task<> ToolManager::installFFmpeg(QDir work) {
     const QString archive = u"ffmpeg.zip"_qs;
+    const QUrl source = at(m_sources.ffmpegProvider, m_sources.platform.ffmpegPath);
     const QUrl downloaded = QUrl::fromLocalFile(work.filePath(archive));
-    const QUrl final =
-        co_await download(at(m_sources.ffmpegProvider, m_sources.platform.ffmpegPath), downloaded);
+    const QUrl final = co_await download(source, downloaded);
     // The provider publishes the checksum beside the build it redirected to.
-    const QString sums = co_await text(QUrl::fromEncoded(final.toEncoded() + ".sha256"));
-    const std::optional<QString> expected = Checksums::sha256(archive, sums);
-    if (!expected)
-        throw ToolError(ToolError::NoChecksum{rawValue(Tool::ffmpeg)});
-    if (co_await ToolRunner::sha256(downloaded) != *expected)
-        throw ToolError(ToolError::ChecksumMismatch{rawValue(Tool::ffmpeg)});
-    co_await ToolRunner::unzip(downloaded, QUrl::fromLocalFile(work.path()));
+    const QUrl sums = QUrl::fromEncoded(final.toEncoded() + ".sha256");
+    const QString expected = co_await publishedChecksum(sums, archive, Tool::ffmpeg);
+    co_await verify(downloaded, expected, Tool::ffmpeg);
+    const QUrl folder = QUrl::fromLocalFile(work.path());
+    co_await ToolRunner::unzip(downloaded, folder);
     installExecutable(QUrl::fromLocalFile(work.filePath(u"ffmpeg"_qs)),
                       QUrl::fromLocalFile(QDir(m_binDirectory).filePath(u"ffmpeg"_qs)));
+}
+
+QCoro::Task<QString> ToolManager::publishedChecksum(QUrl sums, QString file, Tool tool) {
+    const QString list = co_await text(sums);
+    const std::optional<QString> expected = Checksums::sha256(file, list);
+    if (!expected)
+        throw ToolError(ToolError::NoChecksum{rawValue(tool)});
+    co_return *expected;
+}
+
+QCoro::Task<> ToolManager::verify(QUrl file, QString expected, Tool tool) {
+    const QString actual = co_await ToolRunner::sha256(file);
+    if (actual != expected)
+        throw ToolError(ToolError::ChecksumMismatch{rawValue(tool)});
 }
 
 QCoro::Task<QUrl> ToolManager::download(QUrl source, QUrl destination) {
     // Progress may arrive on any thread; it is applied on the main thread, and only while
     // the manager still exists.
     QPointer<ToolManager> self(this);
-    co_return co_await FileDownload::fetch(source, destination, [self](double fraction) {
+    const auto progress = [self](double fraction) {
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, fraction] {
             if (self)
                 self->setInstallProgress(fraction);
         });
-    });
+    };
+    const QUrl final = co_await FileDownload::fetch(source, destination, progress);
+    co_return final;
 }
 
 QCoro::Task<QString> ToolManager::latestTag(QString repository) {
-    const QString body =
-        co_await text(at(m_sources.api, u"/repos/" + repository + u"/releases/latest"));
+    const QUrl address = at(m_sources.api, u"/repos/" + repository + u"/releases/latest");
+    const QString body = co_await text(address);
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
     if (error.error != QJsonParseError::NoError)

@@ -93,6 +93,8 @@ private:
     QCoro::Task<> installYTDLP(QDir work);
     QCoro::Task<> installDeno(QDir work);
     QCoro::Task<> installFFmpeg(QDir work);
+    QCoro::Task<QString> publishedChecksum(QUrl sums, QString file, Tool tool);
+    QCoro::Task<> verify(QUrl file, QString expected, Tool tool);
     QCoro::Task<QUrl> download(QUrl source, QUrl destination);
     QCoro::Task<QString> latestTag(QString repository);
     QCoro::Task<QString> text(QUrl address);
