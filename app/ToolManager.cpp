@@ -45,7 +45,7 @@ public:
         : m_path(QDir::temp().filePath(
               u"Tovik-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())) {
         std::error_code error;
-        std::filesystem::create_directories(m_path.toStdString(), error);
+        std::filesystem::create_directories(QFile::encodeName(m_path).toStdString(), error);
         if (error)
             throw PlatformError(u"Could not create " + m_path + u": " +
                                 QString::fromLocal8Bit(error.message()));
@@ -203,10 +203,10 @@ QCoro::Task<> ToolManager::check() {
 QCoro::Task<std::optional<QString>> ToolManager::currentVersion() {
     const ToolPaths tools = paths();
     const QStringList arguments{u"--version"_qs};
+    const QProcessEnvironment environment = ToolRunner::environment(tools);
     std::optional<ToolRunner::CaptureResult> result;
     try {
-        result =
-            co_await ToolRunner::capture(tools.ytdlp, arguments, ToolRunner::environment(tools));
+        result = co_await ToolRunner::capture(tools.ytdlp, arguments, environment);
     } catch (const std::exception &) {
         result = std::nullopt;
     }
@@ -244,10 +244,9 @@ QCoro::Task<> ToolManager::install(bool reinstall) {
         std::optional<QString> failure;
         try {
             co_await install(tool);
-        } catch (const ToolError &error) {
-            failure = error.message();
-        } catch (const PlatformError &error) {
-            failure = error.message();
+        } catch (const std::exception &error) {
+            // ToolError and PlatformError carry their message as UTF-8.
+            failure = QString::fromUtf8(error.what());
         }
         if (failure) {
             setInstallingTool(std::nullopt);
@@ -404,10 +403,10 @@ QCoro::Task<> ToolManager::updateYTDLP() {
     setUpdateMessage(u"Checking for yt-dlp updates\u2026"_qs);
     const ToolPaths tools = paths();
     const QStringList arguments{u"-U"_qs};
+    const QProcessEnvironment environment = ToolRunner::environment(tools);
     std::optional<ToolRunner::CaptureResult> result;
     try {
-        result =
-            co_await ToolRunner::capture(tools.ytdlp, arguments, ToolRunner::environment(tools));
+        result = co_await ToolRunner::capture(tools.ytdlp, arguments, environment);
     } catch (const std::exception &) {
         result = std::nullopt;
     }
