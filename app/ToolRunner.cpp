@@ -6,12 +6,12 @@
 #include "ZipExtractor.h"
 
 #include <QCoro/QCoroFuture>
-#include <QCoro/QCoroSignal>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
+#include <coroutine>
 #include <variant>
 
 namespace {
@@ -35,6 +35,33 @@ std::variant<QString, PlatformError> hashFile(const QString &path) {
     }
     return QString::fromLatin1(hash.result().toHex());
 }
+
+// Resumes its coroutine once the process is NotRunning: after a failed start, or after the
+// child has exited and its output has been read. Written out because QCoro's signal awaiter
+// would pass on Qt's private tag, the last argument of stateChanged.
+class ProcessEnd {
+public:
+    explicit ProcessEnd(QProcess &process) : m_process(process) {}
+
+    bool await_ready() const { return m_process.state() == QProcess::NotRunning; }
+    void await_suspend(std::coroutine_handle<> coroutine) {
+        // Queued, so the coroutine never runs on, and destroys the process, inside its signal.
+        m_connection = QObject::connect(
+            &m_process, &QProcess::stateChanged, &m_process,
+            [this, coroutine](QProcess::ProcessState state) {
+                if (state != QProcess::NotRunning)
+                    return;
+                QObject::disconnect(m_connection);
+                coroutine.resume();
+            },
+            Qt::QueuedConnection);
+    }
+    void await_resume() const {}
+
+private:
+    QProcess &m_process;
+    QMetaObject::Connection m_connection;
+};
 
 } // namespace
 
@@ -71,10 +98,7 @@ ToolRunner::capture(const QUrl &program, const QStringList &arguments,
     // A child that reads its input finds it empty instead of waiting on us forever.
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QIODevice::ReadOnly);
-    // The state ends at NotRunning both when the start fails and once the child has exited
-    // and its output has been read; the signal is queued, so look at the state each time.
-    while (process.state() != QProcess::NotRunning)
-        co_await qCoro(&process, &QProcess::stateChanged);
+    co_await ProcessEnd(process);
     if (process.error() == QProcess::FailedToStart)
         throw PlatformError(process.errorString());
     co_return CaptureResult{process.exitCode(), QString::fromUtf8(process.readAll())};

@@ -27,7 +27,8 @@ void readLines(QProcess &process, QProcess::ProcessChannel channel,
 
 // Runs the program to its end and returns its status and combined output. Throws
 // PlatformError only when the program cannot be started; a non-zero status is a result.
-// Without an environment the child inherits Tovik's own.
+// Without an environment the child inherits Tovik's own. The child's input is empty. There
+// is no time limit.
 QCoro::Task<CaptureResult> capture(const QUrl &program, const QStringList &arguments,
                                    std::optional<QProcessEnvironment> environment = {});
 
@@ -35,9 +36,10 @@ QCoro::Task<CaptureResult> capture(const QUrl &program, const QStringList &argum
 // fixed PATH, Python told to speak UTF-8, everything else inherited.
 QProcessEnvironment environment(const ToolPaths &tools);
 
-// Unpacks a zip archive into a folder, off the main thread. Refuses entries that would land
-// outside the folder and archives that unpack to more than 2 GiB. Throws
-// ToolError::Unzip with the archive's file name on any failure.
+// Unpacks a zip archive into a folder (created if missing), off the main thread, keeping
+// the archive's tree and the entries' permission bits. Refuses, before writing anything,
+// entries that would land outside the folder and archives that unpack to more than 2 GiB.
+// Throws ToolError::Unzip with the archive's file name on any failure.
 QCoro::Task<> unzip(const QUrl &archive, const QUrl &into);
 
 // The SHA-256 of a file as 64 lower-case hex digits, read in 1 MiB chunks off the main
