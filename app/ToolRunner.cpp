@@ -1,6 +1,5 @@
 #include "ToolRunner.h"
 
-#include "LineBuffer.h"
 #include "PlatformError.h"
 #include "ToolError.h"
 #include "ZipExtractor.h"
@@ -64,26 +63,6 @@ private:
 };
 
 } // namespace
-
-void ToolRunner::readLines(QProcess &process, QProcess::ProcessChannel channel,
-                           std::function<void(const QString &)> onLine) {
-    // One buffer per channel, owned by the connections; everything runs on the process's
-    // thread, so it needs no lock.
-    auto buffer = std::make_shared<LineBuffer>();
-    const auto readyRead = channel == QProcess::StandardOutput ? &QProcess::readyReadStandardOutput
-                                                               : &QProcess::readyReadStandardError;
-    QObject::connect(&process, readyRead, &process, [&process, channel, buffer, onLine] {
-        const QByteArray data = channel == QProcess::StandardOutput
-                                    ? process.readAllStandardOutput()
-                                    : process.readAllStandardError();
-        for (const QString &line : buffer->append(data))
-            onLine(line);
-    });
-    QObject::connect(&process, &QProcess::finished, &process, [buffer, onLine] {
-        if (const std::optional<QString> last = buffer->flush())
-            onLine(*last);
-    });
-}
 
 QCoro::Task<ToolRunner::CaptureResult>
 ToolRunner::capture(const QUrl &program, const QStringList &arguments,

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-#include <functional>
 #include <optional>
 
 // The one way Tovik runs external programs.
@@ -18,12 +17,6 @@ struct CaptureResult {
     int status = -1; // the exit code, or the signal number when the child was killed
     QString output;  // standard output and standard error, interleaved as they arrived
 };
-
-// Calls onLine for every line the child writes to one channel, in order, as the event loop
-// reads it (no line is lost however fast the child writes); the unterminated last line, if
-// any, is delivered when the process has finished. Empty lines are delivered too.
-void readLines(QProcess &process, QProcess::ProcessChannel channel,
-               std::function<void(const QString &line)> onLine);
 
 // Runs the program to its end and returns its status and combined output. Throws
 // PlatformError only when the program cannot be started; a non-zero status is a result.
