@@ -1,6 +1,7 @@
 // A stand-in for yt-dlp: follows its command-line contract and plays a scripted scenario.
 //
-//   fake-yt-dlp --version   prints $FAKE_YTDLP_VERSION (default 2024.01.01) and exits 0
+//   fake-yt-dlp --version   plays the scenario file named by $FAKE_YTDLP_VERSION_SCENARIO; without
+//                           one it prints $FAKE_YTDLP_VERSION (default 2024.01.01) and exits 0
 //   fake-yt-dlp -U          plays the scenario file named by $FAKE_YTDLP_UPDATE; without one it
 //                           prints "yt-dlp is up to date" and exits 0
 //   fake-yt-dlp ... -- URL  a download: plays the file in the folder $FAKE_YTDLP_SCENARIOS named
@@ -21,6 +22,8 @@
 //   args <relative path>    writes the arguments, one per line, under the -P folder
 //   rate <lines/s> <s>      progress lines at that rate for that many seconds
 //   signal <n>              raises signal n
+//   replace <from> <to>     moves the file <from> over <to> (absolute paths), as a self-update
+//                           replaces the program
 //   exit <code>
 
 #include <cerrno>
@@ -131,6 +134,9 @@ void play(Run &run, const fs::path &scenario) {
         } else if (command == "rate") {
             const auto second = rest.find(' ');
             printProgress(std::stod(rest.substr(0, second)), std::stod(rest.substr(second + 1)));
+        } else if (command == "replace") {
+            const auto second = rest.find(' ');
+            fs::rename(rest.substr(0, second), rest.substr(second + 1));
         } else if (command == "signal") {
             std::raise(std::stoi(rest));
         } else if (command == "exit") {
@@ -155,7 +161,12 @@ int main(int argc, char **argv) {
     const std::vector<std::string> &args = run.arguments;
 
     if (args.size() == 1 && args.front() == "--version") {
-        writeLine(stdout, environment("FAKE_YTDLP_VERSION", "2024.01.01"));
+        const std::string version = environment("FAKE_YTDLP_VERSION_SCENARIO", "");
+        if (version.empty()) {
+            writeLine(stdout, environment("FAKE_YTDLP_VERSION", "2024.01.01"));
+            return 0;
+        }
+        play(run, version);
         return 0;
     }
     if (args.size() == 1 && args.front() == "-U") {
