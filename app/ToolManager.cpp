@@ -200,16 +200,20 @@ QCoro::Task<> ToolManager::check() {
     co_await updateIfDue();
 }
 
-QCoro::Task<std::optional<QString>> ToolManager::currentVersion() {
+QCoro::Task<std::optional<ToolRunner::CaptureResult>> ToolManager::runYTDLP(QString argument) {
+    // Bound before the first suspension: the coroutine keeps them alive across it.
     const ToolPaths tools = paths();
-    const QStringList arguments{u"--version"_qs};
+    const QStringList arguments{argument};
     const QProcessEnvironment environment = ToolRunner::environment(tools);
-    std::optional<ToolRunner::CaptureResult> result;
     try {
-        result = co_await ToolRunner::capture(tools.ytdlp, arguments, environment);
+        co_return co_await ToolRunner::capture(tools.ytdlp, arguments, environment);
     } catch (const std::exception &) {
-        result = std::nullopt;
+        co_return std::nullopt;
     }
+}
+
+QCoro::Task<std::optional<QString>> ToolManager::currentVersion() {
+    const std::optional<ToolRunner::CaptureResult> result = co_await runYTDLP(u"--version"_qs);
     const QString version = result ? result->output.trimmed() : QString();
     if (!result || result->status != 0 || version.isEmpty())
         co_return std::nullopt;
@@ -401,15 +405,7 @@ QCoro::Task<> ToolManager::updateYTDLP() {
         co_return;
     setIsUpdating(true);
     setUpdateMessage(u"Checking for yt-dlp updates\u2026"_qs);
-    const ToolPaths tools = paths();
-    const QStringList arguments{u"-U"_qs};
-    const QProcessEnvironment environment = ToolRunner::environment(tools);
-    std::optional<ToolRunner::CaptureResult> result;
-    try {
-        result = co_await ToolRunner::capture(tools.ytdlp, arguments, environment);
-    } catch (const std::exception &) {
-        result = std::nullopt;
-    }
+    const std::optional<ToolRunner::CaptureResult> result = co_await runYTDLP(u"-U"_qs);
     if (!result || result->status != 0) {
         const QStringList lines = result ? nonEmptyLines(result->output) : QStringList();
         setUpdateMessage(u"Update failed: " +

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ToolPaths.h"
+#include "ToolRunner.h"
 #include "ToolSources.h"
 
 #include <QCoro/QCoroTask>
@@ -84,6 +85,8 @@ private:
     // The first executable system ffmpeg candidate, looked up once, at the first use.
     const std::optional<QUrl> &systemFFmpeg() const;
 
+    // yt-dlp run with one argument; none when it cannot be started.
+    QCoro::Task<std::optional<ToolRunner::CaptureResult>> runYTDLP(QString argument);
     QCoro::Task<std::optional<QString>> currentVersion();
     QCoro::Task<> finishSetup();
     QCoro::Task<> updateIfDue();
