@@ -73,6 +73,8 @@ private:
     // The queue and its job run drive the job; nothing else writes it.
     friend class DownloadQueue;
     friend class TestDownloadJob;
+    // Lets the user-interface tests put a job into any state.
+    friend class TestJobs;
 
     void handle(const YTDLPEvent &event);
     void setState(const State &state);
