@@ -210,6 +210,22 @@ QImage render(int pixels, qreal devicePixelRatio, double designSize,
     return image;
 }
 
+QPixmap cachedSymbol(Symbol symbol, const QColor &color, int pixels, qreal devicePixelRatio) {
+    pixels = std::max(1, pixels);
+    const QString key = u"tovik-symbol-%1-%2-%3"_qs.arg(static_cast<int>(symbol))
+                            .arg(color.rgba(), 8, 16, QLatin1Char('0'))
+                            .arg(pixels);
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached)) {
+        cached.setDevicePixelRatio(devicePixelRatio);
+        return cached;
+    }
+    QPixmap result = QPixmap::fromImage(
+        render(pixels, devicePixelRatio, grid, [&](QPainter &p) { draw(p, symbol, color); }));
+    QPixmapCache::insert(key, result);
+    return result;
+}
+
 class SymbolEngine final : public QIconEngine {
 public:
     SymbolEngine(Symbol symbol, QColor color) : m_symbol(symbol), m_color(color) {}
@@ -220,9 +236,9 @@ public:
     QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override {
         return scaledPixmap(size, mode, state, 1);
     }
+    // Qt hands over the size in device pixels.
     QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State, qreal scale) override {
-        return Icons::pixmap(m_symbol, colorFor(mode), std::min(size.width(), size.height()),
-                             scale);
+        return cachedSymbol(m_symbol, colorFor(mode), std::min(size.width(), size.height()), scale);
     }
     QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override {
         const int side = std::min(size.width(), size.height());
@@ -258,7 +274,7 @@ public:
     }
     QPixmap scaledPixmap(const QSize &size, QIcon::Mode, QIcon::State, qreal scale) override {
         const int side = std::min(size.width(), size.height());
-        QPixmap pixmap = QPixmap::fromImage(Icons::appImage(qRound(side * scale)));
+        QPixmap pixmap = QPixmap::fromImage(Icons::appImage(side));
         pixmap.setDevicePixelRatio(scale);
         return pixmap;
     }
@@ -273,19 +289,7 @@ public:
 } // namespace
 
 QPixmap Icons::pixmap(Symbol symbol, const QColor &color, int size, qreal devicePixelRatio) {
-    const int pixels = std::max(1, qRound(size * devicePixelRatio));
-    const QString key = u"tovik-symbol-%1-%2-%3"_qs.arg(static_cast<int>(symbol))
-                            .arg(color.rgba(), 8, 16, QLatin1Char('0'))
-                            .arg(pixels);
-    QPixmap cached;
-    if (QPixmapCache::find(key, &cached)) {
-        cached.setDevicePixelRatio(devicePixelRatio);
-        return cached;
-    }
-    QPixmap result = QPixmap::fromImage(
-        render(pixels, devicePixelRatio, grid, [&](QPainter &p) { draw(p, symbol, color); }));
-    QPixmapCache::insert(key, result);
-    return result;
+    return cachedSymbol(symbol, color, qRound(size * devicePixelRatio), devicePixelRatio);
 }
 
 void Icons::paint(QPainter &painter, const QRectF &rect, Symbol symbol, const QColor &color) {

@@ -48,7 +48,7 @@ int JobListModel::rowCount(const QModelIndex &parent) const {
 }
 
 DownloadJob *JobListModel::job(const QModelIndex &index) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (!index.isValid() || index.model() != this || index.row() >= m_jobs.size())
         return nullptr;
     return m_jobs.at(index.row());
 }

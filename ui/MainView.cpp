@@ -95,9 +95,10 @@ MainView::MainView(ToolManager &tools, DownloadQueue &queue, const Desktop &desk
     auto *folderRow = new QHBoxLayout;
     folderRow->setSpacing(6);
     folderRow->addWidget(folderSymbol);
-    folderRow->addWidget(m_folder, 1);
+    folderRow->addWidget(m_folder);
     folderRow->addWidget(change);
     folderRow->addWidget(open);
+    folderRow->addStretch();
 
     auto *form = new QVBoxLayout;
     form->setContentsMargins(16, 16, 16, 14);

@@ -48,8 +48,8 @@ void ProminentButton::paintEvent(QPaintEvent *) {
     QColor fill = tint(Tint::accent, pal);
     QColor text = pal.color(QPalette::HighlightedText);
     if (!isEnabled()) {
-        fill = tint(Tint::quaternaryFill, pal);
-        fill.setAlphaF(fill.alphaF() * 2);
+        fill = tint(Tint::primary, pal);
+        fill.setAlphaF(0.09f);
         text = tint(Tint::tertiary, pal);
     } else if (isDown()) {
         fill = fill.darker(115);

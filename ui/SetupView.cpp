@@ -9,12 +9,21 @@
 #include "ToolManager.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
 namespace {
 
 enum Page { checkingPage, needsInstallPage, installingPage, readyPage, failedPage };
+constexpr int textWidth = 440;
+
+// A wrapping label as wide as its text, up to a limit, so that a short text sits close to
+// what stands beside it and a long one wraps into centred lines.
+void fitToText(QLabel *label, int limit) {
+    label->setFixedWidth(
+        std::min(label->fontMetrics().horizontalAdvance(label->text()) + 2, limit));
+}
 
 QWidget *centred(QWidget *content) {
     auto *page = new QWidget;
@@ -43,7 +52,7 @@ SetupView::SetupView(ToolManager &tools, QWidget *parent)
     explanation->setFont(Fonts::callout(font()));
     explanation->setWordWrap(true);
     explanation->setAlignment(Qt::AlignCenter);
-    explanation->setMaximumWidth(440);
+    fitToText(explanation, textWidth);
 
     auto *install = new ProminentButton(u"Download and Install"_qs, ProminentButton::Size::large);
     install->setObjectName(u"installButton"_qs);
@@ -53,7 +62,6 @@ SetupView::SetupView(ToolManager &tools, QWidget *parent)
     m_failure->setObjectName(u"failureMessage"_qs);
     m_failure->setWordWrap(true);
     m_failure->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    m_failure->setMaximumWidth(440);
     m_failure->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto *failure = new QWidget;
@@ -116,6 +124,7 @@ void SetupView::showPhase() {
                 m_status->setCurrentIndex(readyPage);
             } else {
                 m_failure->setText(phase.message);
+                fitToText(m_failure, textWidth);
                 m_status->setCurrentIndex(failedPage);
             }
         },

@@ -31,8 +31,7 @@ ToolText textOf(ToolManager::Tool tool) {
 } // namespace
 
 ToolCard::ToolCard(ToolManager &tools, QWidget *parent) : QWidget(parent), m_tools(tools) {
-    setMaximumWidth(440);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFixedWidth(440);
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(16, 14, 16, 14);
     grid->setHorizontalSpacing(10);
