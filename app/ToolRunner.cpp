@@ -1,9 +1,42 @@
 #include "ToolRunner.h"
 
 #include "LineBuffer.h"
+#include "PlatformError.h"
+#include "ToolError.h"
+#include "ZipExtractor.h"
 
+#include <QCoro/QCoroFuture>
+#include <QCoro/QCoroSignal>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
+#include <variant>
+
+namespace {
+
+constexpr qint64 hashChunkSize = 1024 * 1024;
+
+// Runs on a worker thread, so failures come back as a value for the caller to throw.
+std::variant<QString, PlatformError> hashFile(const QString &path) {
+    QFile file(path); // closed by its destructor on every way out
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return PlatformError(file.errorString());
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray chunk(hashChunkSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 count = file.read(chunk.data(), hashChunkSize);
+        if (count < 0)
+            return PlatformError(file.errorString());
+        if (count == 0)
+            break;
+        hash.addData(QByteArrayView(chunk.constData(), count));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+} // namespace
 
 void ToolRunner::readLines(QProcess &process, QProcess::ProcessChannel channel,
                            std::function<void(const QString &)> onLine) {
@@ -25,6 +58,28 @@ void ToolRunner::readLines(QProcess &process, QProcess::ProcessChannel channel,
     });
 }
 
+QCoro::Task<ToolRunner::CaptureResult>
+ToolRunner::capture(const QUrl &program, const QStringList &arguments,
+                    std::optional<QProcessEnvironment> environment) {
+    QProcess process;
+    process.setProgram(program.toLocalFile());
+    process.setArguments(arguments);
+    if (environment)
+        process.setProcessEnvironment(*environment);
+    // One pipe for both channels keeps the output in the order the child wrote it.
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    // A child that reads its input finds it empty instead of waiting on us forever.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QIODevice::ReadOnly);
+    // The state ends at NotRunning both when the start fails and once the child has exited
+    // and its output has been read; the signal is queued, so look at the state each time.
+    while (process.state() != QProcess::NotRunning)
+        co_await qCoro(&process, &QProcess::stateChanged);
+    if (process.error() == QProcess::FailedToStart)
+        throw PlatformError(process.errorString());
+    co_return CaptureResult{process.exitCode(), QString::fromUtf8(process.readAll())};
+}
+
 QProcessEnvironment ToolRunner::environment(const ToolPaths &tools) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const auto folderOf = [](const QUrl &file) { return QFileInfo(file.toLocalFile()).path(); };
@@ -34,4 +89,20 @@ QProcessEnvironment ToolRunner::environment(const ToolPaths &tools) {
     env.insert(u"PYTHONIOENCODING"_qs, u"utf-8"_qs);
     env.insert(u"PYTHONUTF8"_qs, u"1"_qs);
     return env;
+}
+
+QCoro::Task<> ToolRunner::unzip(const QUrl &archive, const QUrl &into) {
+    const QString archivePath = archive.toLocalFile();
+    const bool unpacked =
+        co_await QtConcurrent::run(ZipExtractor::extract, archivePath, into.toLocalFile());
+    if (!unpacked)
+        throw ToolError(ToolError::Unzip{QFileInfo(archivePath).fileName()});
+}
+
+QCoro::Task<QString> ToolRunner::sha256(const QUrl &file) {
+    const std::variant<QString, PlatformError> digest =
+        co_await QtConcurrent::run(hashFile, file.toLocalFile());
+    if (const auto *error = std::get_if<PlatformError>(&digest))
+        throw *error;
+    co_return std::get<QString>(digest);
 }
