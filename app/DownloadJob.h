@@ -17,6 +17,18 @@
 // own signal, and changed(), only when its value really changes.
 class DownloadJob : public QObject {
     Q_OBJECT
+    Q_PROPERTY(QUuid id READ id CONSTANT)
+    Q_PROPERTY(DownloadRequest request READ request CONSTANT)
+    Q_PROPERTY(State state READ state NOTIFY stateChanged)
+    Q_PROPERTY(std::optional<QString> title READ title NOTIFY titleChanged)
+    Q_PROPERTY(std::optional<qint64> playlistIndex READ playlistIndex NOTIFY playlistIndexChanged)
+    Q_PROPERTY(std::optional<qint64> playlistCount READ playlistCount NOTIFY playlistCountChanged)
+    Q_PROPERTY(double fraction READ fraction NOTIFY fractionChanged)
+    Q_PROPERTY(std::optional<double> speed READ speed NOTIFY speedChanged)
+    Q_PROPERTY(std::optional<qint64> eta READ eta NOTIFY etaChanged)
+    Q_PROPERTY(QList<QUrl> files READ files NOTIFY filesChanged)
+    Q_PROPERTY(std::optional<QString> warning READ warning NOTIFY warningChanged)
+    Q_PROPERTY(bool isActive READ isActive NOTIFY stateChanged)
 
 public:
     struct Queued {
@@ -73,6 +85,7 @@ private:
     // The queue and its job run drive the job; nothing else writes it.
     friend class DownloadQueue;
     friend class TestDownloadJob;
+    friend class TestDownloadQueue;
     // Lets the user-interface tests put a job into any state.
     friend class TestJobs;
 

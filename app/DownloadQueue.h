@@ -6,6 +6,7 @@
 #include <QCoro/QCoroTask>
 #include <QList>
 #include <QObject>
+#include <functional>
 #include <memory>
 
 // The one list of download jobs, newest batch first, and its scheduler: at most
@@ -22,7 +23,8 @@ public:
     explicit DownloadQueue(QObject *parent = nullptr);
     ~DownloadQueue() override;
 
-    // Every job not yet removed, in display order. The pointers stay valid while listed.
+    // Every job not yet removed, in display order. A pointer stays valid while its job is
+    // listed, and after its removal until control returns to the event loop.
     QList<DownloadJob *> jobs() const;
     int maxConcurrent() const { return 2; }
     bool hasActiveJobs() const;
@@ -42,4 +44,24 @@ Q_SIGNALS:
     void jobsAboutToBeRemoved(int first, int last);
     void jobsRemoved(int first, int last);
     void hasActiveJobsChanged(bool hasActiveJobs);
+
+private:
+    // Starts queued jobs, oldest batch first, until maxConcurrent are running.
+    void pump(const ToolPaths &tools);
+    QCoro::Task<> runThenPump(std::shared_ptr<DownloadJob> job, ToolPaths tools);
+    // Carries one started job through one yt-dlp run to its final state. Never fails: the
+    // outcome lands on the job.
+    static QCoro::Task<> run(std::shared_ptr<DownloadJob> job, ToolPaths tools);
+
+    static const QProcess *runningProcess(const DownloadJob &job);
+    void removeWhere(const std::function<bool(const DownloadJob &)> &condition);
+    std::shared_ptr<DownloadJob> makeJob(const DownloadRequest &request);
+    void updateHasActiveJobs();
+
+    // Shared with the runs, so a job removed from the list while its run still holds it
+    // lives on until the run ends.
+    QList<std::shared_ptr<DownloadJob>> m_jobs;
+    // The jobs whose runs have begun and not ended; each run keeps its job alive.
+    QList<DownloadJob *> m_running;
+    bool m_hasActiveJobs = false;
 };

@@ -24,6 +24,16 @@ bool isSuccess(std::optional<int> status) {
     return !status || (*status >= 200 && *status < 300);
 }
 
+// The body's length as the server announced it, when it is sent as is.
+std::optional<qint64> announcedLength(const QNetworkReply &reply) {
+    const QByteArray encoding = reply.rawHeader("Content-Encoding");
+    if (!reply.hasRawHeader("Content-Length") || (!encoding.isEmpty() && encoding != "identity"))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 length = reply.rawHeader("Content-Length").trimmed().toLongLong(&ok);
+    return ok ? std::optional<qint64>(length) : std::nullopt;
+}
+
 // Failures of the connection or the proxy, as opposed to the server's answer.
 bool isTransportError(QNetworkReply::NetworkError error) {
     return error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
@@ -48,6 +58,7 @@ QCoro::Task<QUrl> FileDownload::fetch(const QUrl &source, const QUrl &destinatio
     const std::unique_ptr<QNetworkReply> reply(network.get(request));
 
     bool writeFailed = false;
+    qint64 written = 0;
     QObject::connect(reply.get(), &QNetworkReply::readyRead, reply.get(), [&] {
         const QByteArray data = reply->readAll();
         // An error page is never written.
@@ -57,6 +68,7 @@ QCoro::Task<QUrl> FileDownload::fetch(const QUrl &source, const QUrl &destinatio
             writeFailed = true;
             reply->abort();
         }
+        written += data.size();
     });
     // Qt reports a total at the end even when the server announced none; only an announced
     // length makes a fraction.
@@ -77,6 +89,10 @@ QCoro::Task<QUrl> FileDownload::fetch(const QUrl &source, const QUrl &destinatio
         throw ToolError(ToolError::Http{*status, requested});
     if (reply->error() != QNetworkReply::NoError)
         throw PlatformError(reply->errorString());
+    // Qt sometimes takes a body cut short as complete when the connection closes in the same
+    // packet; an announced length tells. A compressed body has another length once decoded.
+    if (const std::optional<qint64> length = announcedLength(*reply); length && *length != written)
+        throw PlatformError(u"Connection closed before the whole file arrived."_qs);
     if (!file.commit())
         throw PlatformError(file.errorString());
     co_return reply->url();

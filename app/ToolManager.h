@@ -4,7 +4,9 @@
 #include "ToolSources.h"
 
 #include <QCoro/QCoroTask>
+#include <QDir>
 #include <QList>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -71,6 +73,33 @@ Q_SIGNALS:
     void updateMessageChanged();
 
 private:
+    template <typename T> void assign(T &field, const T &value, void (ToolManager::*changed)());
+    void setPhase(const Phase &phase) { assign(m_phase, phase, &ToolManager::phaseChanged); }
+    void setInstallingTool(std::optional<Tool> tool);
+    void setInstallProgress(double fraction);
+    void setYtdlpVersion(const std::optional<QString> &version);
+    void setIsUpdating(bool updating);
+    void setUpdateMessage(const QString &message);
+
+    // The first executable system ffmpeg candidate, looked up once, at the first use.
+    const std::optional<QUrl> &systemFFmpeg() const;
+
+    QCoro::Task<std::optional<QString>> currentVersion();
+    QCoro::Task<> finishSetup();
+    QCoro::Task<> updateIfDue();
+
+    // Coroutines take their arguments by value: they outlive the caller's expression.
+    QCoro::Task<> install(Tool tool);
+    QCoro::Task<> installYTDLP(QDir work);
+    QCoro::Task<> installDeno(QDir work);
+    QCoro::Task<> installFFmpeg(QDir work);
+    QCoro::Task<QString> publishedChecksum(QUrl sums, QString file, Tool tool);
+    QCoro::Task<> verify(QUrl file, QString expected, Tool tool);
+    QCoro::Task<QUrl> download(QUrl source, QUrl destination);
+    QCoro::Task<QString> latestTag(QString repository);
+    QCoro::Task<QString> text(QUrl address);
+    static void installExecutable(const QUrl &source, const QUrl &destination);
+
     ToolSources m_sources;
     QString m_binDirectory;
     Phase m_phase = Checking{};
@@ -79,6 +108,8 @@ private:
     std::optional<QString> m_ytdlpVersion;
     bool m_isUpdating = false;
     std::optional<QString> m_updateMessage;
+    mutable std::optional<std::optional<QUrl>> m_systemFFmpeg;
+    QNetworkAccessManager m_network;
 };
 
 QList<ToolManager::Tool> allTools();

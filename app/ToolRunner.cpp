@@ -1,17 +1,16 @@
 #include "ToolRunner.h"
 
-#include "LineBuffer.h"
 #include "PlatformError.h"
 #include "ToolError.h"
 #include "ZipExtractor.h"
 
 #include <QCoro/QCoroFuture>
-#include <QCoro/QCoroSignal>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
+#include <coroutine>
 #include <variant>
 
 namespace {
@@ -36,27 +35,34 @@ std::variant<QString, PlatformError> hashFile(const QString &path) {
     return QString::fromLatin1(hash.result().toHex());
 }
 
-} // namespace
+// Resumes its coroutine once the process is NotRunning: after a failed start, or after the
+// child has exited and its output has been read. Written out because QCoro's signal awaiter
+// would pass on Qt's private tag, the last argument of stateChanged.
+class ProcessEnd {
+public:
+    explicit ProcessEnd(QProcess &process) : m_process(process) {}
 
-void ToolRunner::readLines(QProcess &process, QProcess::ProcessChannel channel,
-                           std::function<void(const QString &)> onLine) {
-    // One buffer per channel, owned by the connections; everything runs on the process's
-    // thread, so it needs no lock.
-    auto buffer = std::make_shared<LineBuffer>();
-    const auto readyRead = channel == QProcess::StandardOutput ? &QProcess::readyReadStandardOutput
-                                                               : &QProcess::readyReadStandardError;
-    QObject::connect(&process, readyRead, &process, [&process, channel, buffer, onLine] {
-        const QByteArray data = channel == QProcess::StandardOutput
-                                    ? process.readAllStandardOutput()
-                                    : process.readAllStandardError();
-        for (const QString &line : buffer->append(data))
-            onLine(line);
-    });
-    QObject::connect(&process, &QProcess::finished, &process, [buffer, onLine] {
-        if (const std::optional<QString> last = buffer->flush())
-            onLine(*last);
-    });
-}
+    bool await_ready() const { return m_process.state() == QProcess::NotRunning; }
+    void await_suspend(std::coroutine_handle<> coroutine) {
+        // Queued, so the coroutine never runs on, and destroys the process, inside its signal.
+        m_connection = QObject::connect(
+            &m_process, &QProcess::stateChanged, &m_process,
+            [this, coroutine](QProcess::ProcessState state) {
+                if (state != QProcess::NotRunning)
+                    return;
+                QObject::disconnect(m_connection);
+                coroutine.resume();
+            },
+            Qt::QueuedConnection);
+    }
+    void await_resume() const {}
+
+private:
+    QProcess &m_process;
+    QMetaObject::Connection m_connection;
+};
+
+} // namespace
 
 QCoro::Task<ToolRunner::CaptureResult>
 ToolRunner::capture(const QUrl &program, const QStringList &arguments,
@@ -71,10 +77,7 @@ ToolRunner::capture(const QUrl &program, const QStringList &arguments,
     // A child that reads its input finds it empty instead of waiting on us forever.
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QIODevice::ReadOnly);
-    // The state ends at NotRunning both when the start fails and once the child has exited
-    // and its output has been read; the signal is queued, so look at the state each time.
-    while (process.state() != QProcess::NotRunning)
-        co_await qCoro(&process, &QProcess::stateChanged);
+    co_await ProcessEnd(process);
     if (process.error() == QProcess::FailedToStart)
         throw PlatformError(process.errorString());
     co_return CaptureResult{process.exitCode(), QString::fromUtf8(process.readAll())};

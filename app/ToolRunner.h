@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-#include <functional>
 #include <optional>
 
 // The one way Tovik runs external programs.
@@ -19,15 +18,10 @@ struct CaptureResult {
     QString output;  // standard output and standard error, interleaved as they arrived
 };
 
-// Calls onLine for every line the child writes to one channel, in order, as the event loop
-// reads it (no line is lost however fast the child writes); the unterminated last line, if
-// any, is delivered when the process has finished. Empty lines are delivered too.
-void readLines(QProcess &process, QProcess::ProcessChannel channel,
-               std::function<void(const QString &line)> onLine);
-
 // Runs the program to its end and returns its status and combined output. Throws
 // PlatformError only when the program cannot be started; a non-zero status is a result.
-// Without an environment the child inherits Tovik's own.
+// Without an environment the child inherits Tovik's own. The child's input is empty. There
+// is no time limit.
 QCoro::Task<CaptureResult> capture(const QUrl &program, const QStringList &arguments,
                                    std::optional<QProcessEnvironment> environment = {});
 
@@ -35,9 +29,10 @@ QCoro::Task<CaptureResult> capture(const QUrl &program, const QStringList &argum
 // fixed PATH, Python told to speak UTF-8, everything else inherited.
 QProcessEnvironment environment(const ToolPaths &tools);
 
-// Unpacks a zip archive into a folder, off the main thread. Refuses entries that would land
-// outside the folder and archives that unpack to more than 2 GiB. Throws
-// ToolError::Unzip with the archive's file name on any failure.
+// Unpacks a zip archive into a folder (created if missing), off the main thread, keeping
+// the archive's tree and the entries' permission bits. Refuses, before writing anything,
+// entries that would land outside the folder and archives that unpack to more than 2 GiB.
+// Throws ToolError::Unzip with the archive's file name on any failure.
 QCoro::Task<> unzip(const QUrl &archive, const QUrl &into);
 
 // The SHA-256 of a file as 64 lower-case hex digits, read in 1 MiB chunks off the main

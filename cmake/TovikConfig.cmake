@@ -18,8 +18,13 @@ target_compile_definitions(tovik_config INTERFACE
     QT_USE_QSTRINGBUILDER
     QT_DISABLE_DEPRECATED_BEFORE=0x060400)
 
-if(TOVIK_SANITIZE)
+if(TOVIK_SANITIZE OR TOVIK_FUZZ)
     target_compile_options(tovik_config INTERFACE
         -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     target_link_options(tovik_config INTERFACE -fsanitize=address,undefined)
+endif()
+
+# The fuzzers steer by coverage, so the libraries they call are instrumented as well.
+if(TOVIK_FUZZ)
+    target_compile_options(tovik_config INTERFACE -fsanitize=fuzzer-no-link)
 endif()

@@ -6,8 +6,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>

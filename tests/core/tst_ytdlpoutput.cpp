@@ -96,6 +96,16 @@ private Q_SLOTS:
         QTest::newRow("progress, non-ascii digits unreadable")
             << u"TKP|x|downloading|\u0661\u0662|NA|NA|NA|NA"_qs
             << Event(Progress{u"x"_qs, false, none, none, none, none});
+        QTest::newRow("progress, short decimals rounded as written")
+            << u"TKP|x|downloading|-0|NA|999999999999999|0.3|123456789.012345"_qs
+            << Event(Progress{u"x"_qs, false, 0, 999999999999999LL, 0.3, 123456789});
+        QTest::newRow("progress, long numbers rounded through a double")
+            << u"TKP|x|downloading|9007199254740993|NA|NA|0.30000000000000004441|NA"_qs
+            << Event(Progress{u"x"_qs, false, 9007199254740992LL, none, 0.30000000000000004441,
+                              none});
+        QTest::newRow("progress, bare points and lone signs")
+            << u"TKP|x|downloading|5.|-|.5|-.|-.5"_qs
+            << Event(Progress{u"x"_qs, false, 5, 0, none, 0});
         QTest::newRow("progress, 7 fields") << u"TKP|abc|downloading|1|2|3|4"_qs << Event();
 
         // Item lines

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <chrono>
+#include <list>
 #include <memory>
 #include <optional>
 #include <utility>

@@ -1,0 +1,155 @@
+#include "Invariant.h"
+#include "LineBuffer.h"
+#include "YTDLPOutput.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <fuzzer/FuzzedDataProvider.h>
+
+namespace {
+
+// One line as the contract reads it: UTF-8 with replacements, then one final CR dropped.
+QString decodedLine(QByteArrayView bytes) {
+    QString line = QString::fromUtf8(bytes);
+    if (line.endsWith(u'\r'))
+        line.chop(1);
+    return line;
+}
+
+// The lines of the whole stream, split in one go.
+QStringList wholeLines(QByteArrayView stream) {
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < stream.size(); ++i) {
+        if (stream[i] == '\n') {
+            lines.append(decodedLine(stream.sliced(start, i - start)));
+            start = i + 1;
+        }
+    }
+    return lines;
+}
+
+std::optional<QString> wholeRest(QByteArrayView stream) {
+    const qsizetype start = stream.lastIndexOf('\n') + 1;
+    if (start == stream.size())
+        return std::nullopt;
+    return decodedLine(stream.sliced(start));
+}
+
+QString field(const QString &line, qsizetype index) {
+    return line.section(u'|', index, index);
+}
+
+// The general reading of a number field, which any quicker path in the parser must agree with:
+// the C locale's floating-point syntax, one optional leading plus sign; fields over 64 characters
+// are not read.
+std::optional<double> generalNumber(const QString &text) {
+    if (text.isEmpty() || text == u"NA" || text.size() > 64)
+        return std::nullopt;
+    const QByteArray bytes = text.toLatin1();
+    const char *begin = bytes.constData();
+    const char *end = begin + bytes.size();
+    if (*begin == '+' && end - begin > 1 && begin[1] != '-')
+        ++begin;
+    double value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<qint64> generalInteger(const QString &text) {
+    const std::optional<double> value = generalNumber(text);
+    if (!value || !(*value >= -9223372036854775808.0 && *value < 9223372036854775808.0))
+        return std::nullopt;
+    return static_cast<qint64>(std::trunc(*value));
+}
+
+std::optional<double> generalSpeed(const QString &text) {
+    const std::optional<double> value = generalNumber(text);
+    if (!value || !std::isfinite(*value))
+        return std::nullopt;
+    return value;
+}
+
+void checkEvent(const QString &line) {
+    const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line);
+    invariant(event.has_value() || !line.startsWith(u"ERROR: "), "every error line is an event");
+    if (!event) {
+        return;
+    }
+    if (const auto *item = std::get_if<YTDLPEvent::Item>(&event->value)) {
+        invariant(line.startsWith(u"TKT|"), "an item comes from an item line");
+        invariant(line == u"TKT|" + item->id + u'|' + field(line, 2) + u'|' + field(line, 3) +
+                              u'|' + item->title,
+                  "id and title are the item line's fields");
+        invariant(item->index == generalInteger(field(line, 2)) &&
+                      item->count == generalInteger(field(line, 3)),
+                  "index and count are read as numbers");
+    } else if (const auto *progress = std::get_if<YTDLPEvent::Progress>(&event->value)) {
+        invariant(line.startsWith(u"TKP|"), "progress comes from a progress line");
+        invariant(line.count(u'|') >= 7, "a progress line has eight fields");
+        invariant(field(line, 1) == progress->id, "the id is field 1");
+        invariant(progress->finished == (field(line, 2) == u"finished"),
+                  "finished exactly when field 2 says so");
+        const std::optional<qint64> total = generalInteger(field(line, 4));
+        invariant(progress->downloaded == generalInteger(field(line, 3)) &&
+                      progress->total == (total ? total : generalInteger(field(line, 5))) &&
+                      progress->speed == generalSpeed(field(line, 6)) &&
+                      progress->eta == generalInteger(line.section(u'|', 7)),
+                  "the numbers are read as numbers");
+    } else if (const auto *file = std::get_if<YTDLPEvent::File>(&event->value)) {
+        invariant(line.startsWith(u"TKF|"), "a file comes from a file line");
+        invariant(!file->path.isEmpty(), "a path is never empty");
+        invariant(line == u"TKF|" + file->id + u'|' + file->path,
+                  "id and path are the file line's fields");
+    } else {
+        const auto &error = std::get<YTDLPEvent::Error>(event->value);
+        invariant(line.startsWith(u"ERROR: "), "an error comes from an error line");
+        invariant(line.endsWith(error.message), "the message is the end of the line");
+    }
+}
+
+} // namespace
+
+// A child's output as it would arrive through a pipe: the bytes come from the front of the input,
+// the length of each chunk from its back.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    FuzzedDataProvider provider(data, size);
+    QByteArray stream;
+    LineBuffer buffer;
+    QStringList lines;
+    while (provider.remaining_bytes() > 0) {
+        const std::vector<char> chunk =
+            provider.ConsumeBytes<char>(provider.ConsumeIntegral<std::uint8_t>());
+        const QByteArrayView bytes(chunk.data(), static_cast<qsizetype>(chunk.size()));
+        stream.append(bytes);
+        const QStringList complete = buffer.append(bytes);
+        for (const QString &line : complete)
+            invariant(!line.contains(u'\n'), "no line holds a line feed");
+        lines += complete;
+    }
+    const std::optional<QString> rest = buffer.flush();
+    invariant(!buffer.flush(), "a flushed buffer is empty");
+
+    invariant(lines == wholeLines(stream), "chunking changes no line");
+    invariant(rest == wholeRest(stream), "chunking changes no remainder");
+
+    // Decoding line by line equals decoding the whole stream, less the dropped carriage returns.
+    QString joined;
+    for (const QString &line : lines)
+        joined += line + u'\n';
+    joined += rest.value_or(QString());
+    QString whole = QString::fromUtf8(stream).replace(u"\r\n"_qs, u"\n"_qs);
+    if (whole.endsWith(u'\r'))
+        whole.chop(1);
+    invariant(joined == whole, "the lines reproduce the decoded stream");
+
+    for (const QString &line : lines)
+        checkEvent(line);
+    if (rest)
+        checkEvent(*rest);
+    return 0;
+}

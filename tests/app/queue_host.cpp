@@ -1,0 +1,32 @@
+// Runs one download through a queue, as Tovik would, for tests that need a Tovik process of
+// its own: one kills it with SIGKILL while its yt-dlp runs, one starts it without standard
+// descriptors. Exits when the job has ended: 0 when it finished with a file, else 1.
+//
+//   queue-host <yt-dlp> <link> <output folder>
+
+#include "DownloadQueue.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 4)
+        return 2;
+    const ToolPaths tools{QUrl::fromLocalFile(args.at(1)),
+                          QUrl::fromLocalFile(u"/usr/bin/ffmpeg"_qs),
+                          QUrl::fromLocalFile(u"/usr/bin/deno"_qs)};
+    DownloadQueue queue;
+    QObject::connect(&queue, &DownloadQueue::hasActiveJobsChanged, &app, [&queue](bool active) {
+        const DownloadJob *job = queue.jobs().first();
+        if (!active)
+            QCoreApplication::exit(std::holds_alternative<DownloadJob::Finished>(job->state()) &&
+                                           !job->files().isEmpty()
+                                       ? 0
+                                       : 1);
+    });
+    queue.add({DownloadRequest{QUrl(args.at(2)), OutputFormat::video1080, false,
+                               QUrl::fromLocalFile(args.at(3))}},
+              tools);
+    return QCoreApplication::exec();
+}
