@@ -220,8 +220,16 @@ QPixmap cachedSymbol(Symbol symbol, const QColor &color, int pixels, qreal devic
         cached.setDevicePixelRatio(devicePixelRatio);
         return cached;
     }
-    QPixmap result = QPixmap::fromImage(
-        render(pixels, devicePixelRatio, grid, [&](QPainter &p) { draw(p, symbol, color); }));
+    // Drawn opaque and made translucent as a whole, so that overlapping strokes of a
+    // translucent colour do not add up to a darker shade.
+    QColor opaque = color;
+    opaque.setAlpha(255);
+    QPixmap result = QPixmap::fromImage(render(pixels, devicePixelRatio, grid, [&](QPainter &p) {
+        draw(p, symbol, opaque);
+        p.resetTransform();
+        p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        p.fillRect(QRect(0, 0, pixels, pixels), QColor(0, 0, 0, color.alpha()));
+    }));
     QPixmapCache::insert(key, result);
     return result;
 }

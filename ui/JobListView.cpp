@@ -162,15 +162,21 @@ void JobListView::currentChanged(const QModelIndex &current, const QModelIndex &
 
 void JobListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
                               const QList<int> &roles) {
-    QListView::dataChanged(topLeft, bottomRight, roles);
-    // A row that gains or loses its progress bar or a status line changes height.
-    for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+    // A row that gains or loses its progress bar or a status line changes height, and the
+    // list lays out again. Otherwise only the changed rows are repainted, one by one:
+    // QListView would repaint the whole list for rows of varying height, or for a span.
+    bool resized = false;
+    for (int row = topLeft.row(); row <= bottomRight.row() && !resized; ++row) {
         const QModelIndex index = m_model.index(row);
         const QRect shown = visualRect(index);
-        if (shown.isValid() && sizeHintForIndex(index).height() != shown.height()) {
-            scheduleDelayedItemsLayout();
-            break;
-        }
+        resized = shown.isValid() && sizeHintForIndex(index).height() != shown.height();
+    }
+    if (resized) {
+        QListView::dataChanged(topLeft, bottomRight, roles);
+        scheduleDelayedItemsLayout();
+    } else {
+        for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+            QAbstractItemView::dataChanged(m_model.index(row), m_model.index(row), roles);
     }
     placeButton();
 }

@@ -58,6 +58,7 @@ MainView::MainView(ToolManager &tools, DownloadQueue &queue, const Desktop &desk
     m_download->setObjectName(u"downloadButton"_qs);
     m_folder->setObjectName(u"folderPath"_qs);
     m_jobList->setObjectName(u"jobList"_qs);
+    m_jobsOrEmpty->setObjectName(u"jobsOrEmpty"_qs);
 
     auto *paste = new QPushButton(u"Paste"_qs);
     paste->setObjectName(u"pasteButton"_qs);

@@ -20,5 +20,5 @@ public:
     static QString defaultOutputPath();
 
 private:
-    QSettings m_settings;
+    QSettings m_settings{u"Tovik"_qs, u"Tovik"_qs};
 };

@@ -42,6 +42,7 @@ SetupView::SetupView(ToolManager &tools, QWidget *parent)
     auto *symbol = new SymbolView(Symbol::arrowDownCircle, Tint::accent,
                                   qRound(QFontMetrics(font()).height() * 3.4));
     auto *headline = new TintedLabel(u"Tovik needs three free tools"_qs, Tint::primary);
+    headline->setObjectName(u"headline"_qs);
     headline->setFont(Fonts::title2(font()));
     headline->setAlignment(Qt::AlignCenter);
     auto *card = new ToolCard(tools);

@@ -93,6 +93,7 @@ private Q_SLOTS:
     void filledSymbolsLetTheBackgroundThrough();
     void iconsRenderAtTheDevicePixelRatio();
     void disabledIconsAreFainter();
+    void translucentSymbolsHaveOneShade();
     void tintsStandOutInLightAndDarkPalettes_data();
     void tintsStandOutInLightAndDarkPalettes();
     void appIconFillsItsTile();
@@ -173,6 +174,18 @@ void TestIcons::disabledIconsAreFainter() {
     const QImage disabled = icon.pixmap(QSize(24, 24), 1, QIcon::Disabled).toImage();
     QVERIFY(coverage(normal).opaque > 0);
     QCOMPARE(coverage(disabled).opaque, 0);
+}
+
+void TestIcons::translucentSymbolsHaveOneShade() {
+    // Where the cross meets the ring, the strokes overlap; they must not darken there.
+    for (const Symbol symbol : {Symbol::xmarkCircle, Symbol::folder, Symbol::clock}) {
+        const QImage image = Icons::pixmap(symbol, QColor(0, 0, 0, 140), 48, 1).toImage();
+        int strongest = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                strongest = std::max(strongest, qAlpha(image.pixel(x, y)));
+        QCOMPARE(strongest, 140);
+    }
 }
 
 void TestIcons::tintsStandOutInLightAndDarkPalettes_data() {
