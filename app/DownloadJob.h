@@ -86,6 +86,8 @@ private:
     friend class DownloadQueue;
     friend class TestDownloadJob;
     friend class TestDownloadQueue;
+    // Lets the user-interface tests put a job into any state.
+    friend class TestJobs;
 
     void handle(const YTDLPEvent &event);
     void setState(const State &state);

@@ -1,0 +1,223 @@
+#include "GuiTest.h"
+#include "HttpServer.h"
+#include "MainView.h"
+#include "RootView.h"
+#include "SetupView.h"
+#include "TovikApp.h"
+
+#include <QMenuBar>
+#include <QTimer>
+#include <csignal>
+
+using namespace GuiTest;
+
+namespace {
+
+template <typename T> bool isPhase(const ToolManager &tools) {
+    return std::holds_alternative<T>(tools.phase());
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void windowAndMenu();
+    void staysBlankWhileChecking();
+    void rootViewFollowsThePhase();
+    void commandsInEachPhase();
+    void commandsWhileJobsAreActive();
+    void updateIsDisabledWhileItRuns();
+    void quittingStopsRunningDownloads();
+
+private:
+    void launch();
+    bool updateEnabled() const { return m_app->window().updateAction()->isEnabled(); }
+    bool reinstallEnabled() const { return m_app->window().reinstallAction()->isEnabled(); }
+    QWidget *content() const { return m_app->window().rootView()->content(); }
+    void settle();
+
+    Scenarios m_scenarios;
+    QTemporaryDir m_output;
+    HttpServer m_server;
+    RecordingDesktop m_desktop;
+    std::unique_ptr<TovikApp> m_app;
+};
+
+void TestMainWindow::initTestCase() {
+    QVERIFY(m_scenarios.write(u"hang"_qs, "hang\n"));
+    QVERIFY(m_scenarios.write(u"first"_qs, "pids first.pids\nhang\n"));
+    QVERIFY(m_scenarios.write(u"second"_qs, "pids second.pids\nhang\n"));
+    QVERIFY(m_scenarios.write(u"quick"_qs, "sleep 300\nexit 0\n"));
+}
+
+void TestMainWindow::init() {
+    clearSettings();
+    removeTools();
+    qunsetenv("FAKE_YTDLP_UPDATE");
+}
+
+void TestMainWindow::cleanup() {
+    if (m_app)
+        settle();
+    m_app.reset();
+}
+
+// Lets a running installation or update end before the application goes.
+void TestMainWindow::settle() {
+    QTRY_VERIFY(!isPhase<ToolManager::Installing>(m_app->tools()) &&
+                !isPhase<ToolManager::Checking>(m_app->tools()) && !m_app->tools().isUpdating());
+}
+
+void TestMainWindow::launch() {
+    m_app = std::make_unique<TovikApp>(localSources(m_server.url(u"/"_qs)), m_desktop.desktop());
+    m_app->window().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_app->window()));
+}
+
+void TestMainWindow::windowAndMenu() {
+    launch();
+    MainWindow &window = m_app->window();
+    QCOMPARE(window.windowTitle(), u"Tovik"_qs);
+    QCOMPARE(window.objectName(), u"main"_qs);
+    QCOMPARE(window.size(), QSize(720, 560));
+    window.resize(300, 200);
+    QTRY_VERIFY(window.rootView()->width() >= 560 && window.rootView()->height() >= 440);
+
+    const QList<QAction *> menus = window.menuBar()->actions();
+    QCOMPARE(menus.size(), 1);
+    QCOMPARE(menus.front()->text(), u"Tovik"_qs);
+    QStringList items;
+    for (const QAction *action : menus.front()->menu()->actions())
+        items.append(action->isSeparator() ? u"—"_qs : action->text());
+    QCOMPARE(items, (QStringList{u"About Tovik"_qs, u"—"_qs, u"Update yt-dlp"_qs,
+                                 u"Reinstall Tools…"_qs, u"—"_qs, u"Quit"_qs}));
+}
+
+void TestMainWindow::staysBlankWhileChecking() {
+    m_app = std::make_unique<TovikApp>(localSources(m_server.url(u"/"_qs)), m_desktop.desktop());
+    QVERIFY(isPhase<ToolManager::Checking>(m_app->tools()));
+    QCOMPARE(content(), nullptr);
+    QVERIFY(m_app->window().rootView()->findChildren<QWidget *>().size() == 1);
+    m_app->window().show();
+    QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
+}
+
+void TestMainWindow::rootViewFollowsThePhase() {
+    launch();
+    QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
+    QVERIFY(qobject_cast<SetupView *>(content()));
+
+    QVERIFY(installFakeTools());
+    m_app->tools().check();
+    QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
+    auto *main = qobject_cast<MainView *>(content());
+    QVERIFY(main);
+    QVERIFY(main->isVisible());
+
+    // Reinstalling from the main view switches to the setup screen; nothing is served, so
+    // the run fails and the setup screen stays.
+    settle();
+    m_app->window().reinstallAction()->trigger();
+    QVERIFY(isPhase<ToolManager::Installing>(m_app->tools()));
+    QVERIFY(qobject_cast<SetupView *>(content()));
+    QTRY_VERIFY(isPhase<ToolManager::Failed>(m_app->tools()));
+    QVERIFY(qobject_cast<SetupView *>(content()));
+    QVERIFY(content()->isVisible());
+}
+
+void TestMainWindow::commandsInEachPhase() {
+    launch();
+    QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
+    QVERIFY(!updateEnabled());
+    QVERIFY(reinstallEnabled());
+
+    m_app->tools().install(false);
+    QVERIFY(isPhase<ToolManager::Installing>(m_app->tools()));
+    QVERIFY(!updateEnabled());
+    QVERIFY(!reinstallEnabled());
+
+    QTRY_VERIFY(isPhase<ToolManager::Failed>(m_app->tools()));
+    QVERIFY(!updateEnabled());
+    QVERIFY(reinstallEnabled());
+
+    QVERIFY(installFakeTools());
+    m_app->tools().check();
+    QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
+    settle();
+    QVERIFY(updateEnabled());
+    QVERIFY(reinstallEnabled());
+}
+
+void TestMainWindow::commandsWhileJobsAreActive() {
+    QVERIFY(installFakeTools());
+    launch();
+    QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
+    settle();
+    const QUrl folder = QUrl::fromLocalFile(m_output.path() + u'/');
+    m_app->queue().add({{Scenarios::link(u"quick"_qs), OutputFormat::video720, false, folder}},
+                       m_app->tools().paths());
+    QVERIFY(!updateEnabled());
+    QVERIFY(!reinstallEnabled());
+    QTRY_VERIFY(!m_app->queue().hasActiveJobs());
+    QVERIFY(updateEnabled());
+    QVERIFY(reinstallEnabled());
+}
+
+void TestMainWindow::updateIsDisabledWhileItRuns() {
+    const QTemporaryDir scripts;
+    QFile slow(scripts.filePath(u"update"_qs));
+    QVERIFY(slow.open(QIODevice::WriteOnly));
+    slow.write("sleep 400\nout yt-dlp is up to date\n");
+    slow.close();
+    qputenv("FAKE_YTDLP_UPDATE", QFile::encodeName(slow.fileName()));
+    QVERIFY(installFakeTools());
+    launch();
+    QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
+    settle();
+    m_app->window().updateAction()->trigger();
+    QVERIFY(m_app->tools().isUpdating());
+    QVERIFY(!updateEnabled());
+    QVERIFY(reinstallEnabled());
+    QTRY_VERIFY(!m_app->tools().isUpdating());
+    QVERIFY(updateEnabled());
+}
+
+void TestMainWindow::quittingStopsRunningDownloads() {
+    QVERIFY(installFakeTools());
+    launch();
+    QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
+    settle();
+    const QUrl folder = QUrl::fromLocalFile(m_output.path() + u'/');
+    const auto request = [&folder](const QString &name) {
+        return DownloadRequest{Scenarios::link(name), OutputFormat::video720, false, folder};
+    };
+    m_app->queue().add({request(u"hang"_qs), request(u"first"_qs), request(u"second"_qs)},
+                       m_app->tools().paths());
+    const QList<DownloadJob *> jobs = m_app->queue().jobs();
+    QList<qint64> pids;
+    for (const QString &name : {u"first.pids"_qs, u"second.pids"_qs}) {
+        QFile file(QDir(m_output.path()).filePath(name));
+        QTRY_VERIFY(file.exists());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        pids.append(file.readLine().trimmed().toLongLong());
+    }
+
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QApplication::exec();
+
+    // The waiting job is left alone; the running ones are told to stop and end cancelled.
+    QVERIFY(std::holds_alternative<DownloadJob::Queued>(jobs.at(0)->state()));
+    QTRY_VERIFY(std::holds_alternative<DownloadJob::Cancelled>(jobs.at(1)->state()));
+    QTRY_VERIFY(std::holds_alternative<DownloadJob::Cancelled>(jobs.at(2)->state()));
+    for (const qint64 pid : pids)
+        QCOMPARE(::kill(static_cast<pid_t>(pid), 0), -1);
+}
+
+TOVIK_GUI_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,216 @@
+#include "JobListView.h"
+
+#include "DownloadQueue.h"
+#include "IconButton.h"
+#include "JobListModel.h"
+#include "JobRowDelegate.h"
+#include "JobRowLayout.h"
+#include "ToolManager.h"
+
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScrollBar>
+
+JobListView::JobListView(JobListModel &model, ToolManager &tools, DownloadQueue &queue,
+                         const Desktop &desktop, QWidget *parent)
+    : QListView(parent), m_model(model), m_tools(tools), m_queue(queue), m_desktop(desktop),
+      m_delegate(new JobRowDelegate(this)), m_button(new IconButton(viewport())) {
+    setModel(&model);
+    setItemDelegate(m_delegate);
+    setAccessibleName(u"Downloads"_qs);
+    setFrameShape(QFrame::NoFrame);
+    setUniformItemSizes(false);
+    setResizeMode(QListView::Adjust);
+    setLayoutMode(QListView::Batched);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    verticalScrollBar()->setSingleStep(12);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setMouseTracking(true);
+    // Rows are painted on the window's own background, like an inset list.
+    viewport()->setBackgroundRole(QPalette::Window);
+    setBackgroundRole(QPalette::Window);
+
+    m_button->hide();
+    connect(m_button, &IconButton::clicked, this, [this] {
+        if (DownloadJob *job = jobAt(m_buttonIndex))
+            if (const auto action = JobRow::action(*job))
+                perform(*action, job);
+    });
+    // Rows move under a resting mouse when jobs are added or removed.
+    const auto rowsMoved = [this] {
+        if (viewport()->underMouse())
+            m_hovered = indexAt(viewport()->mapFromGlobal(QCursor::pos()));
+        placeButton();
+    };
+    connect(&model, &QAbstractItemModel::rowsInserted, this, rowsMoved, Qt::QueuedConnection);
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, rowsMoved, Qt::QueuedConnection);
+}
+
+DownloadJob *JobListView::jobAt(const QModelIndex &index) const {
+    return m_model.job(index);
+}
+
+void JobListView::perform(JobRow::Action action, DownloadJob *job) {
+    switch (action) {
+    case JobRow::Action::cancel:
+        m_queue.cancel(job);
+        return;
+    case JobRow::Action::reveal:
+        m_desktop.revealFiles(job->files());
+        return;
+    case JobRow::Action::retry:
+        m_queue.retry(job, m_tools.paths());
+        return;
+    }
+}
+
+void JobListView::perform(JobRow::MenuItem item, DownloadJob *job) {
+    switch (item) {
+    case JobRow::MenuItem::copyLink:
+        QGuiApplication::clipboard()->clear();
+        QGuiApplication::clipboard()->setText(job->request().url.toString(QUrl::FullyEncoded));
+        return;
+    case JobRow::MenuItem::remove:
+        m_queue.remove(job);
+        return;
+    }
+}
+
+QMenu *JobListView::openMenu(const QModelIndex &index, const QPoint &position) {
+    DownloadJob *job = jobAt(index);
+    if (!job)
+        return nullptr;
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The menu acts on the job it was opened for, even if the list moves meanwhile.
+    const QPointer<DownloadJob> target(job);
+    for (const JobRow::MenuItem item : JobRow::menuItems(*job)) {
+        menu->addAction(JobRow::menuItemText(item), this, [this, item, target] {
+            if (target && m_queue.jobs().contains(target.data()))
+                perform(item, target.data());
+        });
+    }
+    menu->popup(viewport()->mapToGlobal(position));
+    return menu;
+}
+
+void JobListView::contextMenuEvent(QContextMenuEvent *event) {
+    const bool byMouse = event->reason() == QContextMenuEvent::Mouse;
+    const QModelIndex index = byMouse ? indexAt(event->pos()) : currentIndex();
+    if (!index.isValid())
+        return;
+    setCurrentIndex(index);
+    const QPoint at = byMouse ? event->pos() : visualRect(index).bottomLeft();
+    openMenu(index, at);
+}
+
+void JobListView::keyPressEvent(QKeyEvent *event) {
+    DownloadJob *job = jobAt(currentIndex());
+    switch (event->key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        if (job && !job->isActive()) {
+            m_queue.remove(job);
+            return;
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (event->modifiers() == Qt::NoModifier && job &&
+            JobRow::action(*job) == JobRow::Action::retry) {
+            m_queue.retry(job, m_tools.paths());
+            return;
+        }
+        break;
+    case Qt::Key_Menu:
+        if (currentIndex().isValid()) {
+            openMenu(currentIndex(), visualRect(currentIndex()).bottomLeft());
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QListView::keyPressEvent(event);
+}
+
+void JobListView::mouseMoveEvent(QMouseEvent *event) {
+    QListView::mouseMoveEvent(event);
+    const QModelIndex hovered = indexAt(event->position().toPoint());
+    if (hovered != m_hovered) {
+        m_hovered = hovered;
+        placeButton();
+    }
+}
+
+bool JobListView::viewportEvent(QEvent *event) {
+    if (event->type() == QEvent::Leave && m_hovered.isValid()) {
+        m_hovered = QPersistentModelIndex();
+        placeButton();
+    }
+    return QListView::viewportEvent(event);
+}
+
+void JobListView::currentChanged(const QModelIndex &current, const QModelIndex &previous) {
+    QListView::currentChanged(current, previous);
+    placeButton();
+}
+
+void JobListView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                              const QList<int> &roles) {
+    // A row that gains or loses its progress bar or a status line changes height, and the
+    // list lays out again. Otherwise only the changed rows are repainted, one by one:
+    // QListView would repaint the whole list for rows of varying height, or for a span.
+    bool resized = false;
+    for (int row = topLeft.row(); row <= bottomRight.row() && !resized; ++row) {
+        const QModelIndex index = m_model.index(row);
+        const QRect shown = visualRect(index);
+        resized = shown.isValid() && sizeHintForIndex(index).height() != shown.height();
+    }
+    if (resized) {
+        QListView::dataChanged(topLeft, bottomRight, roles);
+        scheduleDelayedItemsLayout();
+    } else {
+        for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+            QAbstractItemView::dataChanged(m_model.index(row), m_model.index(row), roles);
+    }
+    placeButton();
+}
+
+void JobListView::updateGeometries() {
+    QListView::updateGeometries();
+    placeButton();
+}
+
+void JobListView::scrollContentsBy(int dx, int dy) {
+    QListView::scrollContentsBy(dx, dy);
+    placeButton();
+}
+
+void JobListView::placeButton() {
+    const QModelIndex target =
+        m_hovered.isValid() && !m_button->hasFocus() ? QModelIndex(m_hovered) : currentIndex();
+    const DownloadJob *job = jobAt(target);
+    const auto action = job ? JobRow::action(*job) : std::nullopt;
+    const QModelIndex host = action ? target : QModelIndex();
+    if (host != m_buttonIndex) {
+        if (m_buttonIndex.isValid())
+            update(m_buttonIndex);
+        m_buttonIndex = host;
+        m_delegate->setLiveButtonIndex(host);
+        if (host.isValid())
+            update(host);
+    }
+    if (!action) {
+        m_button->hide();
+        return;
+    }
+    m_button->setSymbol(JobRow::actionSymbol(*action),
+                        JobRow::actionToolTip(*action, m_tools.sources().platform));
+    m_button->setGeometry(JobRowLayout(*job, font(), visualRect(host)).action);
+    m_button->show();
+}

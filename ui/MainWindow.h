@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Desktop.h"
+
+#include <QMainWindow>
+
+class DownloadQueue;
+class QAction;
+class RootView;
+class ToolManager;
+
+// The one window, "Tovik", with its menu: About, "Update yt-dlp", "Reinstall Tools…", Quit.
+// The two tool commands are enabled only when they cannot collide with an installation,
+// an update or a running download.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    MainWindow(ToolManager &tools, DownloadQueue &queue, const Desktop &desktop,
+               QWidget *parent = nullptr);
+
+    RootView *rootView() const { return m_root; }
+    QAction *updateAction() const { return m_update; }
+    QAction *reinstallAction() const { return m_reinstall; }
+
+private:
+    void updateCommands();
+    void showAbout();
+
+    ToolManager &m_tools;
+    DownloadQueue &m_queue;
+    RootView *m_root;
+    QAction *m_update;
+    QAction *m_reinstall;
+};

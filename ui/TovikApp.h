@@ -1,0 +1,24 @@
+#pragma once
+
+#include "Desktop.h"
+#include "DownloadQueue.h"
+#include "MainWindow.h"
+#include "ToolManager.h"
+
+// The program: one tool manager and one download queue for the life of the process, and
+// the window that shows them. Running downloads are told to stop when the application quits.
+class TovikApp {
+public:
+    explicit TovikApp(ToolSources sources = ToolSources::production(),
+                      Desktop desktop = Desktop::system());
+
+    ToolManager &tools() { return m_tools; }
+    DownloadQueue &queue() { return m_queue; }
+    MainWindow &window() { return m_window; }
+
+private:
+    ToolManager m_tools;
+    DownloadQueue m_queue;
+    Desktop m_desktop;
+    MainWindow m_window;
+};
