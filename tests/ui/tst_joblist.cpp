@@ -193,6 +193,7 @@ void TestJobList::modelFollowsTheQueue() {
                 holds(first.at(1), DownloadJob::Finished{}));
     QTRY_COMPARE(m_model->index(1).data(Qt::AccessibleDescriptionRole).toString(),
                  u"Video unavailable"_qs);
+    QTRY_VERIFY(m_model->hasEndedJobs());
 
     QSignalSpy ended(m_model.get(), &JobListModel::hasEndedJobsChanged);
     m_queue->retry(first.at(0), m_tools->paths());
@@ -207,6 +208,7 @@ void TestJobList::modelFollowsTheQueue() {
     QCOMPARE(m_model->rowCount(), 1);
     QCOMPARE(m_model->job(m_model->index(0)), second.at(0));
     QTRY_VERIFY(!m_model->hasEndedJobs());
+    QVERIFY(!ended.isEmpty());
     QCOMPARE(ended.last().at(0).toBool(), false);
 }
 
