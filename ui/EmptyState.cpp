@@ -7,6 +7,9 @@
 #include <QVBoxLayout>
 
 EmptyState::EmptyState(QWidget *parent) : QWidget(parent) {
+    // The same ground as the list it stands in for.
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
     auto *symbol = new SymbolView(Symbol::arrowDownCircle, Tint::secondary, 44);
     auto *title = new TintedLabel(u"No downloads yet"_qs, Tint::primary);
     title->setFont(Fonts::title2(font()));

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
+#include <QtMath>
 #include <cmath>
 #include <numbers>
 
@@ -104,19 +105,25 @@ void magnifier(QPainter &p, const QColor &color) {
 void clockwiseArrow(QPainter &p, const QColor &color) {
     disc(p, color);
     startCutting(p);
-    const double radius = 4.7;
-    const QPointF middle{12, 12.6};
+    const double radius = 4.6;
+    const QPointF middle{11.6, 12.4};
+    const QRectF bounds(middle.x() - radius, middle.y() - radius, 2 * radius, 2 * radius);
+    // Clockwise from half past one round to just before twelve, leaving a gap for the head.
+    constexpr double start = 45;
+    constexpr double sweep = -265;
     QPainterPath arc;
-    // From two o'clock clockwise round to twelve o'clock.
-    arc.arcMoveTo(QRectF(middle.x() - radius, middle.y() - radius, 2 * radius, 2 * radius), 30);
-    arc.arcTo(QRectF(middle.x() - radius, middle.y() - radius, 2 * radius, 2 * radius), 30, -290);
-    p.setPen(roundPen(Qt::black, 2));
+    arc.arcMoveTo(bounds, start);
+    arc.arcTo(bounds, start, sweep);
+    p.setPen(roundPen(Qt::black, 2.1));
     p.setBrush(Qt::NoBrush);
     p.drawPath(arc);
-    const double top = middle.y() - radius;
-    const QPointF head[] = {
-        {middle.x() + 3, top}, {middle.x() - 0.6, top - 3}, {middle.x() - 0.6, top + 3}};
-    p.setPen(roundPen(Qt::black, 0.8));
+    const double end = qDegreesToRadians(start + sweep);
+    const QPointF outward(std::cos(end), -std::sin(end));
+    const QPointF ahead(std::sin(end), std::cos(end));
+    const QPointF tip = middle + outward * radius;
+    const QPointF head[] = {tip + ahead * 4, tip + outward * 3.3 - ahead * 0.6,
+                            tip - outward * 3.3 - ahead * 0.6};
+    p.setPen(roundPen(Qt::black, 0.9));
     p.setBrush(Qt::black);
     p.drawPolygon(head, 3);
 }
@@ -140,11 +147,11 @@ QPainterPath gear(QPointF middle, double outer, double inner, int teeth, double 
 void gears(QPainter &p, const QColor &color) {
     p.setPen(roundPen(color, 1));
     p.setBrush(color);
-    p.drawPath(gear({9.6, 13.6}, 7.4, 5.4, 8, 0.5));
-    p.drawPath(gear({18, 6.2}, 4.4, 3, 6, 0));
+    p.drawPath(gear({9.8, 13.9}, 8.1, 5.9, 8, 0.5));
+    p.drawPath(gear({18.1, 5.9}, 4.9, 3.4, 6, 0));
     startCutting(p);
-    dot(p, {9.6, 13.6}, 2.4, Qt::black);
-    dot(p, {18, 6.2}, 1.4, Qt::black);
+    dot(p, {9.8, 13.9}, 2.6, Qt::black);
+    dot(p, {18.1, 5.9}, 1.5, Qt::black);
 }
 
 void draw(QPainter &p, Symbol symbol, const QColor &color) {

@@ -8,7 +8,6 @@
 JobListModel::JobListModel(DownloadQueue &queue, QObject *parent)
     : QAbstractListModel(parent), m_queue(queue) {
     m_refresh.setSingleShot(true);
-    m_refresh.setInterval(refreshInterval);
     connect(&m_refresh, &QTimer::timeout, this, &JobListModel::announceChanges);
 
     connect(&queue, &DownloadQueue::jobsAboutToBeInserted, this,
@@ -97,8 +96,11 @@ void JobListModel::recordEnded(const DownloadJob *job) {
 
 void JobListModel::noteChange(const DownloadJob *job) {
     m_changed.insert(job);
-    if (!m_refresh.isActive())
-        m_refresh.start();
+    if (m_refresh.isActive())
+        return;
+    // A change after a quiet spell shows at once; a stream of them waits its turn.
+    const qint64 waited = m_sinceAnnounced.isValid() ? m_sinceAnnounced.elapsed() : refreshInterval;
+    m_refresh.start(static_cast<int>(std::max<qint64>(0, refreshInterval - waited)));
 }
 
 int JobListModel::rowOf(const DownloadJob *job) const {
@@ -113,6 +115,7 @@ int JobListModel::rowOf(const DownloadJob *job) const {
 }
 
 void JobListModel::announceChanges() {
+    m_sinceAnnounced.start();
     const bool hadEnded = hasEndedJobs();
     QList<int> rows;
     rows.reserve(m_changed.size());

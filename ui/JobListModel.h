@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -10,8 +11,9 @@ class DownloadJob;
 class DownloadQueue;
 
 // The queue's jobs as a list model, one row per job in the queue's order. A job's changes
-// are gathered and announced a few times a second, as dataChanged for the changed rows
-// only, so that a busy download repaints its own row and nothing else.
+// are announced as dataChanged for the changed rows only, so that a busy download repaints
+// its own row and nothing else, and at most every refreshInterval: a download that reports
+// its progress a thousand times a second is still repainted only a few times.
 class JobListModel : public QAbstractListModel {
     Q_OBJECT
 
@@ -27,8 +29,8 @@ public:
     // Whether any listed job has ended (finished, cancelled or failed).
     bool hasEndedJobs() const { return !m_ended.isEmpty(); }
 
-    // How long changes of jobs are gathered before their rows are announced.
-    static constexpr int refreshInterval = 100;
+    // The shortest time between two announcements of changed rows, in milliseconds.
+    static constexpr int refreshInterval = 200;
 
 Q_SIGNALS:
     void hasEndedJobsChanged(bool hasEndedJobs);
@@ -48,4 +50,5 @@ private:
     QSet<const DownloadJob *> m_changed;
     QSet<const DownloadJob *> m_ended;
     QTimer m_refresh;
+    QElapsedTimer m_sinceAnnounced;
 };

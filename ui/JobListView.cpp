@@ -30,9 +30,6 @@ JobListView::JobListView(JobListModel &model, ToolManager &tools, DownloadQueue 
     verticalScrollBar()->setSingleStep(12);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setMouseTracking(true);
-    // Rows are painted on the window's own background, like an inset list.
-    viewport()->setBackgroundRole(QPalette::Window);
-    setBackgroundRole(QPalette::Window);
 
     m_button->hide();
     connect(m_button, &IconButton::clicked, this, [this] {

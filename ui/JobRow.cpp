@@ -56,7 +56,7 @@ QString finishedText(const DownloadJob &job) {
 } // namespace
 
 QString JobRow::title(const DownloadJob &job) {
-    return job.title().value_or(job.request().url.toString(QUrl::FullyEncoded));
+    return job.title() ? *job.title() : job.request().url.toString(QUrl::FullyEncoded);
 }
 
 QString JobRow::statusText(const DownloadJob &job) {

@@ -29,9 +29,8 @@ QSize JobRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelI
     const DownloadJob *job = jobAt(index);
     if (!job)
         return {};
-    const JobRowLayout layout(*job, option.font, QRect(0, 0, rowWidth(option), 0));
     // The list stretches rows to its width; a narrow hint keeps it from scrolling sideways.
-    return {JobRowLayout::iconBox, layout.height};
+    return {JobRowLayout::iconBox, JobRowLayout::height(*job, option.font, rowWidth(option))};
 }
 
 void JobRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,

@@ -10,9 +10,14 @@
 
 namespace {
 
+bool fitsOnOneLine(const QString &text, const QFontMetrics &metrics, int width) {
+    // Most status texts are short enough to fit without measuring them.
+    return text.size() * metrics.maxWidth() <= width || metrics.horizontalAdvance(text) <= width;
+}
+
 QStringList wrapInTwoLines(const QString &text, const QFont &font, int width) {
     const QFontMetrics metrics(font);
-    if (metrics.horizontalAdvance(text) <= width)
+    if (fitsOnOneLine(text, metrics, width))
         return {text};
     QTextLayout layout(text, font);
     QTextOption option;
@@ -27,32 +32,58 @@ QStringList wrapInTwoLines(const QString &text, const QFont &font, int width) {
     return {text.left(firstLength).trimmed(), metrics.elidedText(rest, Qt::ElideRight, width)};
 }
 
+int textWidth(const DownloadJob &job, int rowLeft, int rowRight) {
+    const int left =
+        rowLeft + JobRowLayout::horizontalPadding + JobRowLayout::iconBox + JobRowLayout::spacing;
+    int right = rowRight - JobRowLayout::horizontalPadding;
+    if (JobRow::action(job))
+        right -= JobRowLayout::actionSide + JobRowLayout::minimumGap;
+    return std::max(right - left + 1, 40);
+}
+
+struct Heights {
+    int content;
+    int row;
+};
+
+Heights heights(bool bar, qsizetype statusLines, const QFontMetrics &title,
+                const QFontMetrics &status) {
+    int content = title.height() + JobRowLayout::lineSpacing +
+                  static_cast<int>(statusLines) * status.lineSpacing();
+    if (bar)
+        content += qRound(LinearProgress::thickness) + JobRowLayout::lineSpacing;
+    return {content, std::max(content, JobRowLayout::iconBox) + 2 * JobRowLayout::verticalPadding};
+}
+
 } // namespace
+
+int JobRowLayout::height(const DownloadJob &job, const QFont &font, int width) {
+    const QFontMetrics title(font);
+    const QFontMetrics status(Fonts::caption(font));
+    const bool oneLine =
+        fitsOnOneLine(JobRow::statusText(job), status, textWidth(job, 0, width - 1));
+    return heights(JobRow::showsProgress(job), oneLine ? 1 : 2, title, status).row;
+}
 
 JobRowLayout::JobRowLayout(const DownloadJob &job, const QFont &font, const QRect &row)
     : titleFont(font), statusFont(Fonts::caption(font)) {
     const QFontMetrics titleMetrics(titleFont);
     const QFontMetrics statusMetrics(statusFont);
     const bool hasAction = JobRow::action(job).has_value();
-
     const int textLeft = row.left() + horizontalPadding + iconBox + spacing;
-    int textRight = row.right() - horizontalPadding;
-    if (hasAction)
-        textRight -= actionSide + minimumGap;
-    const int textWidth = std::max(textRight - textLeft + 1, 40);
+    const int textWidth = ::textWidth(job, row.left(), row.right());
 
     titleText = titleMetrics.elidedText(JobRow::title(job), Qt::ElideMiddle, textWidth);
     statusLines = wrapInTwoLines(JobRow::statusText(job), statusFont, textWidth);
 
     const int titleHeight = titleMetrics.height();
-    const int barHeight = JobRow::showsProgress(job) ? qRound(LinearProgress::thickness) : 0;
+    const bool hasBar = JobRow::showsProgress(job);
+    const int barHeight = hasBar ? qRound(LinearProgress::thickness) : 0;
     const int statusHeight = static_cast<int>(statusLines.size()) * statusMetrics.lineSpacing();
-    int content = titleHeight + lineSpacing + statusHeight;
-    if (barHeight > 0)
-        content += barHeight + lineSpacing;
-    height = std::max(content, iconBox) + 2 * verticalPadding;
+    const Heights sizes = heights(hasBar, statusLines.size(), titleMetrics, statusMetrics);
+    rowHeight = sizes.row;
 
-    const int top = row.top() + (height - content) / 2;
+    const int top = row.top() + (rowHeight - sizes.content) / 2;
     title = QRect(textLeft, top, textWidth, titleHeight);
     int y = title.bottom() + 1 + lineSpacing;
     if (barHeight > 0) {
@@ -61,8 +92,8 @@ JobRowLayout::JobRowLayout(const DownloadJob &job, const QFont &font, const QRec
     }
     status = QRect(textLeft, y, textWidth, statusHeight);
 
-    const int iconSide = std::min(iconBox - 2, qRound(titleHeight * 1.35));
-    const int middle = row.top() + height / 2;
+    const int iconSide = std::min(iconBox - 2, qRound(titleHeight * 1.5));
+    const int middle = row.top() + rowHeight / 2;
     icon = QRect(row.left() + horizontalPadding + (iconBox - iconSide) / 2, middle - iconSide / 2,
                  iconSide, iconSide);
     if (hasAction)

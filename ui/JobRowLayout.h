@@ -11,6 +11,9 @@ class DownloadJob;
 struct JobRowLayout {
     JobRowLayout(const DownloadJob &job, const QFont &font, const QRect &row);
 
+    // The row's height alone, cheaply: the list asks for it far more often than it paints.
+    static int height(const DownloadJob &job, const QFont &font, int width);
+
     QFont titleFont;
     QFont statusFont;
     QRect icon;
@@ -20,7 +23,7 @@ struct JobRowLayout {
     QRect action;            // empty without an action
     QString titleText;       // elided in the middle to fit
     QStringList statusLines; // at most two, the second elided at its end
-    int height = 0;
+    int rowHeight = 0;
 
     static constexpr int horizontalPadding = 12;
     static constexpr int verticalPadding = 8;

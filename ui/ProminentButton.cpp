@@ -49,8 +49,9 @@ void ProminentButton::paintEvent(QPaintEvent *) {
     QColor text = pal.color(QPalette::HighlightedText);
     if (!isEnabled()) {
         fill = tint(Tint::primary, pal);
-        fill.setAlphaF(0.09f);
-        text = tint(Tint::tertiary, pal);
+        fill.setAlphaF(0.16f);
+        text = tint(Tint::primary, pal);
+        text.setAlphaF(0.5f);
     } else if (isDown()) {
         fill = fill.darker(115);
     } else if (underMouse()) {

@@ -21,8 +21,10 @@ void TintedLabel::applyTint() {
     // Only the text role is set, so every other role keeps following the parent.
     const QPalette surrounding =
         parentWidget() ? parentWidget()->palette() : QApplication::palette(this);
+    // Text is the role used on a Base background, such as the job list's.
     QPalette own;
     own.setColor(QPalette::WindowText, tint(m_role, surrounding));
+    own.setColor(QPalette::Text, tint(m_role, surrounding));
     setPalette(own);
     m_applying = false;
 }

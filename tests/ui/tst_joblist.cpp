@@ -165,7 +165,7 @@ void TestJobList::hover(const QModelIndex &index) {
 QColor TestJobList::iconColour(const QModelIndex &index) {
     const QImage image = m_view->viewport()->grab().toImage();
     const JobRowLayout layout(*m_model->job(index), m_view->font(), m_view->visualRect(index));
-    const QColor background = m_view->palette().color(QPalette::Window);
+    const QColor background = m_view->palette().color(QPalette::Base);
     const auto distance = [&background](const QColor &c) {
         return qAbs(c.red() - background.red()) + qAbs(c.green() - background.green()) +
                qAbs(c.blue() - background.blue());
@@ -311,7 +311,7 @@ void TestJobList::everyStateShowsItsTextIconAndAction() {
     QCOMPARE(index.data(Qt::DisplayRole).toString(), JobRow::title(*job));
     // Translucent roles show blended with the background.
     const QColor expected = ::tint(tint, m_view->palette());
-    const QColor window = m_view->palette().color(QPalette::Window);
+    const QColor window = m_view->palette().color(QPalette::Base);
     const float a = expected.alphaF();
     const QColor blended = QColor::fromRgbF(expected.redF() * a + window.redF() * (1 - a),
                                             expected.greenF() * a + window.greenF() * (1 - a),
@@ -447,6 +447,12 @@ void TestJobList::longFailuresTakeTwoLines() {
     const JobRowLayout layout(*jobs.at(0), m_view->font(), m_view->visualRect(longRow));
     QCOMPARE(layout.statusLines.size(), 2);
     QVERIFY(layout.statusLines.at(1).endsWith(u"…"_qs));
+    // The quick height the list lays out with matches the full layout it paints.
+    for (const QModelIndex &index : {longRow, shortRow}) {
+        const QRect row = m_view->visualRect(index);
+        QCOMPARE(JobRowLayout::height(*m_model->job(index), m_view->font(), row.width()),
+                 JobRowLayout(*m_model->job(index), m_view->font(), row).rowHeight);
+    }
     QTRY_VERIFY(m_view->visualRect(longRow).height() > m_view->visualRect(shortRow).height());
 }
 
