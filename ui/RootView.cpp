@@ -5,6 +5,7 @@
 #include "ToolManager.h"
 
 #include <QStackedLayout>
+#include <QTimer>
 
 RootView::RootView(ToolManager &tools, DownloadQueue &queue, const Desktop &desktop,
                    QWidget *parent)
@@ -18,6 +19,17 @@ RootView::RootView(ToolManager &tools, DownloadQueue &queue, const Desktop &desk
 
 void RootView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
+    // A window that is never painted (shown minimised, say) still gets its tools checked.
+    QTimer::singleShot(250, this, &RootView::startCheck);
+}
+
+void RootView::paintEvent(QPaintEvent *event) {
+    QWidget::paintEvent(event);
+    if (!m_checked)
+        QTimer::singleShot(0, this, &RootView::startCheck);
+}
+
+void RootView::startCheck() {
     if (m_checked)
         return;
     m_checked = true;

@@ -10,8 +10,8 @@ class ToolManager;
 
 // The window's content, chosen by the tool phase: blank while checking, the setup screen
 // while tools are missing, installing or failed, the main view when ready. A view is built
-// when its phase begins and discarded when it ends. The tool check starts when this
-// content is first shown.
+// when its phase begins and discarded when it ends. The tool check starts once this
+// content has been painted for the first time, so that the window appears at once.
 class RootView : public QWidget {
     Q_OBJECT
 
@@ -24,10 +24,12 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     enum class Screen { blank, setup, main };
     void followPhase();
+    void startCheck();
 
     ToolManager &m_tools;
     DownloadQueue &m_queue;

@@ -29,6 +29,7 @@ private Q_SLOTS:
 
     void windowAndMenu();
     void staysBlankWhileChecking();
+    void checksToolsOfAWindowNeverPainted();
     void rootViewFollowsThePhase();
     void commandsInEachPhase();
     void commandsWhileJobsAreActive();
@@ -106,6 +107,18 @@ void TestMainWindow::staysBlankWhileChecking() {
     QVERIFY(m_app->window().rootView()->findChildren<QWidget *>().size() == 1);
     m_app->window().show();
     QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
+}
+
+void TestMainWindow::checksToolsOfAWindowNeverPainted() {
+    ToolManager tools(localSources(m_server.url(u"/"_qs)));
+    DownloadQueue queue;
+    const Desktop desktop = m_desktop.desktop();
+    RootView root(tools, queue, desktop);
+    root.setUpdatesEnabled(false);
+    root.show();
+    QVERIFY(isPhase<ToolManager::Checking>(tools));
+    QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(tools));
+    QVERIFY(qobject_cast<SetupView *>(root.content()));
 }
 
 void TestMainWindow::rootViewFollowsThePhase() {
