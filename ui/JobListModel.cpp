@@ -53,12 +53,12 @@ DownloadJob *JobListModel::job(const QModelIndex &index) const {
 }
 
 QVariant JobListModel::data(const QModelIndex &index, int role) const {
-    const DownloadJob *shown = job(index);
+    DownloadJob *shown = job(index);
     if (!shown)
         return {};
     switch (role) {
     case JobRole:
-        return QVariant::fromValue(const_cast<DownloadJob *>(shown));
+        return QVariant::fromValue(shown);
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
         return JobRow::title(*shown);

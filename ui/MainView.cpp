@@ -132,8 +132,11 @@ MainView::MainView(ToolManager &tools, DownloadQueue &queue, const Desktop &desk
         connect(shortcut, &QShortcut::activated, this, &MainView::start);
     }
     connect(m_formatPicker, &QComboBox::activated, this, [this](int index) {
-        m_format = allOutputFormats().at(index);
-        m_preferences.setFormat(m_format);
+        const OutputFormat chosen = allOutputFormats().at(index);
+        if (chosen == m_format)
+            return;
+        m_format = chosen;
+        m_preferences.setFormat(chosen);
     });
     connect(m_playlist, &QCheckBox::clicked, this, [this](bool checked) {
         m_includePlaylist = checked;

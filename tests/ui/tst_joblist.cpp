@@ -329,6 +329,7 @@ void TestJobList::everyStateShowsItsTextIconAndAction() {
     QTRY_COMPARE(button->isVisible(), !tooltip.isEmpty());
     if (!tooltip.isEmpty()) {
         QTRY_COMPARE(button->toolTip(), tooltip);
+        QCOMPARE(button->symbol(), JobRow::actionSymbol(*JobRow::action(*job)));
         QCOMPARE(button->geometry(),
                  JobRowLayout(*job, m_view->font(), m_view->visualRect(index)).action);
     }

@@ -1,10 +1,13 @@
 #include "GuiTest.h"
 #include "HttpServer.h"
+#include "IconButton.h"
+#include "JobListView.h"
 #include "MainView.h"
 #include "RootView.h"
 #include "SetupView.h"
 #include "TovikApp.h"
 
+#include <QAbstractButton>
 #include <QMenuBar>
 #include <QTimer>
 #include <csignal>
@@ -31,6 +34,7 @@ private Q_SLOTS:
     void staysBlankWhileChecking();
     void checksToolsOfAWindowNeverPainted();
     void rootViewFollowsThePhase();
+    void iconOnlyControlsAreNamedByTheirTooltips();
     void commandsInEachPhase();
     void commandsWhileJobsAreActive();
     void updateIsDisabledWhileItRuns();
@@ -142,6 +146,30 @@ void TestMainWindow::rootViewFollowsThePhase() {
     QTRY_VERIFY(isPhase<ToolManager::Failed>(m_app->tools()));
     QVERIFY(qobject_cast<SetupView *>(content()));
     QVERIFY(content()->isVisible());
+}
+
+void TestMainWindow::iconOnlyControlsAreNamedByTheirTooltips() {
+    QVERIFY(installFakeTools());
+    launch();
+    QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
+    const QUrl folder = QUrl::fromLocalFile(m_output.path() + u'/');
+    m_app->queue().add({{Scenarios::link(u"hang"_qs), OutputFormat::video720, false, folder}},
+                       m_app->tools().paths());
+    auto *list = m_app->window().findChild<JobListView *>();
+    QVERIFY(list);
+    QTRY_VERIFY(list->isVisible());
+    QTest::mouseMove(list->viewport(), list->visualRect(list->model()->index(0, 0)).center());
+    QTRY_VERIFY(list->actionButton()->isVisible());
+
+    int iconOnly = 0;
+    for (const QAbstractButton *button : m_app->window().findChildren<QAbstractButton *>()) {
+        if (!button->isVisible() || !button->text().isEmpty())
+            continue;
+        ++iconOnly;
+        QVERIFY(!button->toolTip().isEmpty());
+        QCOMPARE(button->accessibleName(), button->toolTip());
+    }
+    QVERIFY(iconOnly > 0);
 }
 
 void TestMainWindow::commandsInEachPhase() {
