@@ -77,10 +77,10 @@ void JobListView::perform(JobRow::MenuItem item, DownloadJob *job) {
     }
 }
 
-QMenu *JobListView::openMenu(const QModelIndex &index, const QPoint &position) {
+void JobListView::openMenu(const QModelIndex &index, const QPoint &position) {
     DownloadJob *job = jobAt(index);
     if (!job)
-        return nullptr;
+        return;
     auto *menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     // The menu acts on the job it was opened for, even if the list moves meanwhile.
@@ -92,7 +92,6 @@ QMenu *JobListView::openMenu(const QModelIndex &index, const QPoint &position) {
         });
     }
     menu->popup(viewport()->mapToGlobal(position));
-    return menu;
 }
 
 void JobListView::contextMenuEvent(QContextMenuEvent *event) {

@@ -11,7 +11,6 @@ class DownloadQueue;
 class IconButton;
 class JobListModel;
 class JobRowDelegate;
-class QMenu;
 class ToolManager;
 
 // The job list. Rows are painted by JobRowDelegate; the row under the mouse (or, without
@@ -26,8 +25,6 @@ public:
                 const Desktop &desktop, QWidget *parent = nullptr);
 
     IconButton *actionButton() const { return m_button; }
-    // Opens the context menu of a row at a position in the viewport.
-    QMenu *openMenu(const QModelIndex &index, const QPoint &position);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -42,6 +39,8 @@ protected:
 
 private:
     DownloadJob *jobAt(const QModelIndex &index) const;
+    // Opens the context menu of a row at a position in the viewport.
+    void openMenu(const QModelIndex &index, const QPoint &position);
     void perform(JobRow::Action action, DownloadJob *job);
     void perform(JobRow::MenuItem item, DownloadJob *job);
     void placeButton();
