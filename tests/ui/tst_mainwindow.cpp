@@ -73,10 +73,13 @@ void TestMainWindow::cleanup() {
     m_app.reset();
 }
 
-// Lets a running installation or update end before the application goes.
+// Lets a running check, installation or update end before the application goes: in the
+// ready phase the check goes on to ask yt-dlp its version and to update it.
 void TestMainWindow::settle() {
-    QTRY_VERIFY(!isPhase<ToolManager::Installing>(m_app->tools()) &&
-                !isPhase<ToolManager::Checking>(m_app->tools()) && !m_app->tools().isUpdating());
+    const ToolManager &tools = m_app->tools();
+    QTRY_VERIFY(!isPhase<ToolManager::Installing>(tools) && !isPhase<ToolManager::Checking>(tools));
+    if (isPhase<ToolManager::Ready>(tools))
+        QTRY_VERIFY(tools.ytdlpVersion() && tools.updateMessage() && !tools.isUpdating());
 }
 
 void TestMainWindow::launch() {
