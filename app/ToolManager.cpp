@@ -195,7 +195,11 @@ QCoro::Task<> ToolManager::check() {
         co_return;
     }
     setPhase(Ready{});
+    // A manager destroyed while yt-dlp answers is left alone when the answer comes.
+    const QPointer<ToolManager> alive(this);
     const std::optional<QString> version = co_await currentVersion();
+    if (!alive)
+        co_return;
     setYtdlpVersion(version);
     co_await updateIfDue();
 }
@@ -221,7 +225,10 @@ QCoro::Task<std::optional<QString>> ToolManager::currentVersion() {
 }
 
 QCoro::Task<> ToolManager::finishSetup() {
+    const QPointer<ToolManager> alive(this);
     const std::optional<QString> version = co_await currentVersion();
+    if (!alive)
+        co_return;
     setYtdlpVersion(version);
     if (!version) {
         setPhase(Failed{ToolError(ToolError::NotRunnable{rawValue(Tool::ytdlp)}).message()});
@@ -405,7 +412,10 @@ QCoro::Task<> ToolManager::updateYTDLP() {
         co_return;
     setIsUpdating(true);
     setUpdateMessage(u"Checking for yt-dlp updates\u2026"_qs);
+    const QPointer<ToolManager> alive(this);
     const std::optional<ToolRunner::CaptureResult> result = co_await runYTDLP(u"-U"_qs);
+    if (!alive)
+        co_return;
     if (!result || result->status != 0) {
         const QStringList lines = result ? nonEmptyLines(result->output) : QStringList();
         setUpdateMessage(u"Update failed: " +
@@ -414,7 +424,10 @@ QCoro::Task<> ToolManager::updateYTDLP() {
         co_return;
     }
     settings().setValue(lastUpdateKey, QDateTime::currentDateTimeUtc());
-    if (const std::optional<QString> version = co_await currentVersion())
+    const std::optional<QString> newVersion = co_await currentVersion();
+    if (!alive)
+        co_return;
+    if (const std::optional<QString> version = newVersion)
         setYtdlpVersion(version);
     if (result->output.contains(u"Updated yt-dlp"))
         setUpdateMessage(u"Updated to " + m_ytdlpVersion.value_or(u"the latest version"_qs) + u'.');
