@@ -112,9 +112,10 @@ int main(int argc, char *argv[]) {
     }
     std::sort(painted.begin(), painted.end());
     std::sort(content.begin(), content.end());
-    std::printf("platform:             %s\n", qgetenv("QT_QPA_PLATFORM").isEmpty()
-                                                  ? "default"
-                                                  : qgetenv("QT_QPA_PLATFORM").constData());
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool x11 = qEnvironmentVariableIsSet("DISPLAY");
+    std::printf("platform:             %s\n",
+                !platform.isEmpty() ? platform.constData() : (x11 ? "xcb" : "default"));
     std::printf("launches:             %d\n", launches);
     std::printf("first painted window: median %.0f ms, worst %.0f ms (goal <= 300 ms)\n",
                 painted.at(painted.size() / 2), painted.back());
