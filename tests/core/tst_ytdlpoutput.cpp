@@ -152,6 +152,10 @@ private Q_SLOTS:
         QTest::newRow("lower-case marker") << u"tkp|a|finished|1|1|1|1|1"_qs << Event();
         QTest::newRow("empty") << QString() << Event();
         QTest::newRow("marker without bar") << u"TKP"_qs << Event();
+        QTest::newRow("marker followed by another sign")
+            << u"TKP:a|finished|1|1|1|1|1"_qs << Event();
+        QTest::newRow("unknown marker letter") << u"TKX|a|finished|1|1|1|1|1"_qs << Event();
+        QTest::newRow("marker letter missing") << u"TK|a|b|c|d"_qs << Event();
     }
 
     void parse() {
