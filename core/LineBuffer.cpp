@@ -25,9 +25,11 @@ LineBuffer::Lines LineBuffer::append(QByteArrayView data) {
     const qsizetype lastNewline = data.lastIndexOf('\n');
 
     QStringDecoder decoder = lineDecoder();
-    lines.m_text =
-        QString(decoder.requiredSpace(m_pending.size() + lastNewline - newline), Qt::Uninitialized);
-    QChar *out = lines.m_text.data();
+    // Shrinking first keeps the storage when it is ours alone, and leaves a shared one untouched
+    // instead of copying it; growing never initialises the new characters.
+    m_text.resize(0);
+    m_text.resize(decoder.requiredSpace(m_pending.size() + lastNewline - newline));
+    QChar *out = m_text.data();
     const auto addLine = [&lines](QStringView line) {
         lines.m_lines.append(line.endsWith(u'\r') ? line.chopped(1) : line);
     };
@@ -47,6 +49,7 @@ LineBuffer::Lines LineBuffer::append(QByteArrayView data) {
         start = lineFeed + 1;
     }
     m_pending.append(data.sliced(lastNewline + 1));
+    lines.m_text = m_text;
     return lines;
 }
 

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <fuzzer/FuzzedDataProvider.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -130,18 +132,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QByteArray stream;
     LineBuffer buffer;
     QStringList lines;
+    // The lines of chunks of odd length are kept while the buffer goes on, which must not
+    // change them; the others are dropped at once, so the buffer may reuse their storage.
+    std::vector<std::pair<LineBuffer::Lines, QStringList>> kept;
     while (provider.remaining_bytes() > 0) {
         const std::vector<char> chunk =
             provider.ConsumeBytes<char>(provider.ConsumeIntegral<std::uint8_t>());
         const QByteArrayView bytes(chunk.data(), static_cast<qsizetype>(chunk.size()));
         stream.append(bytes);
-        for (QStringView line : buffer.append(bytes)) {
+        const LineBuffer::Lines complete = buffer.append(bytes);
+        QStringList texts;
+        for (QStringView line : complete) {
             invariant(!line.contains(u'\n'), "no line holds a line feed");
-            lines.append(line.toString());
+            texts.append(line.toString());
         }
+        lines += texts;
+        if (bytes.size() % 2 == 1)
+            kept.emplace_back(complete, texts);
     }
     const std::optional<QString> rest = buffer.flush();
     invariant(!buffer.flush(), "a flushed buffer is empty");
+    for (const auto &[complete, texts] : kept) {
+        invariant(complete.size() == texts.size(), "kept lines keep their number");
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            invariant(complete[i] == texts[i], "kept lines keep their text");
+    }
 
     invariant(lines == wholeLines(stream), "chunking changes no line");
     invariant(rest == wholeRest(stream), "chunking changes no remainder");
