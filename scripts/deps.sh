@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools qcoro-qt6-dev
           libarchive-dev libgl-dev)
 if [[ "${1:-}" == test ]]; then
-    packages+=(yt-dlp ffmpeg python3 clang libclang-rt-14-dev openssl zlib1g-dev)
+    packages+=(yt-dlp ffmpeg python3 clang libclang-rt-14-dev openssl zlib1g-dev
+              desktop-file-utils appstream)
 fi
 
 missing=()

@@ -8,7 +8,7 @@ int main(int argc, char *argv[]) {
     QApplication::setOrganizationName(u"Tovik"_qs);
     QApplication::setApplicationName(u"Tovik"_qs);
     QApplication::setApplicationVersion(QStringLiteral(TOVIK_VERSION));
-    QApplication::setDesktopFileName(u"org.tovik.Tovik"_qs);
+    QApplication::setDesktopFileName(QStringLiteral(TOVIK_APP_ID));
     QApplication::setWindowIcon(Icons::appIcon());
 
     TovikApp tovik;
