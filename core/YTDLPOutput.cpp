@@ -12,7 +12,8 @@ class Fields {
 public:
     explicit Fields(QStringView line) : m_rest(line) {}
 
-    // The text up to the next bar, or nothing when no bar is left.
+    // The text up to the next bar, or nothing when no bar is left; after the first nothing,
+    // every further call gives nothing too, so checking the last field read is enough.
     std::optional<QStringView> next() {
         // A plain scan: the fields are too short for a library search to pay off.
         for (qsizetype bar = 0; bar < m_rest.size(); ++bar) {
