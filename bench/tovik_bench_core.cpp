@@ -109,11 +109,13 @@ void measureProgress() {
                 static_cast<double>(stream.size()) / 1e6, repetitions);
     std::printf("  LineBuffer + YTDLPOutput::parse  %7.2f M lines/s  (goal >= 2)\n", rate(parsed));
     std::printf("  LineBuffer alone                 %7.2f M lines/s\n", rate(buffering));
-    std::printf("  bare split into text lines       %7.2f M lines/s\n", rate(text));
+    std::printf("  bare split into text lines       %7.2f M lines/s  (one string per line)\n",
+                rate(text));
     std::printf("    ratio                          %7.2f x          (goal <= 5)\n", parsed / text);
     std::printf("  bare search for line feeds       %7.2f M lines/s  (makes no line)\n",
                 rate(bytes));
-    std::printf("    ratio                          %7.2f x\n", parsed / bytes);
+    std::printf("    ratio                          %7.2f x          (goal <= 5)\n",
+                parsed / bytes);
 }
 
 // Links in the forms people paste them: with and without scheme, wrapped, capitalised,

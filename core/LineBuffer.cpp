@@ -4,6 +4,9 @@
 
 namespace {
 
+// Enough for what one full read of a pipe decodes to.
+constexpr qsizetype largestKeptText = 128 * 1024;
+
 // Lines are decoded with no state carried from one call to the next; a byte order mark is a
 // character like any other, kept wherever it stands.
 QStringDecoder lineDecoder() {
@@ -50,6 +53,8 @@ LineBuffer::Lines LineBuffer::append(QByteArrayView data) {
     }
     m_pending.append(data.sliced(lastNewline + 1));
     lines.m_text = m_text;
+    if (m_text.capacity() > largestKeptText)
+        m_text = QString();
     return lines;
 }
 

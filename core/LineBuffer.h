@@ -11,9 +11,9 @@
 // Only a line feed ends a line; one trailing carriage return is dropped from each line.
 class LineBuffer {
 public:
-    // The lines completed by one append, decoded into one text and handed out as views of it,
-    // so a chunk of many lines costs at most one allocation, not one per line. Copies share that
-    // text, and the views stay valid as long as any copy lives.
+    // The lines completed by one append, decoded into one text for all of them rather than one
+    // string per line, and handed out as views of it. Copies share that text, and the views stay
+    // valid as long as any copy lives.
     class Lines {
     public:
         using const_iterator = QList<QStringView>::const_iterator;
@@ -36,7 +36,8 @@ public:
 private:
     QByteArray m_pending; // never holds a line feed between calls
     // The text of the last lines handed out. Its storage serves the next append once no Lines
-    // holds it any more: a large chunk then costs no allocation, which for a long busy stream
-    // would otherwise mean fresh pages from the system for every chunk.
+    // holds it any more: a full chunk then needs no new text, which for a long busy stream would
+    // otherwise mean fresh pages from the system for every chunk. Storage grown by one very long
+    // line is not kept.
     QString m_text;
 };

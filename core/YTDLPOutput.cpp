@@ -77,7 +77,7 @@ double shortDecimal(QStringView text) {
 
 // Everything shortDecimal does not take: "NA", exponents, a plus sign, long or odd forms.
 double generalNumber(QStringView text) {
-    if (text.isEmpty() || text.size() > 64)
+    if (text.isEmpty() || text.size() > 64 || text == u"NA")
         return unreadable;
     char ascii[64];
     for (qsizetype i = 0; i < text.size(); ++i) {
