@@ -11,8 +11,17 @@ usage() {
     exit 2
 }
 case "${1:-}" in
---smoke) limit=(-max_total_time=5) ;;
---runs) [[ "${2:-}" =~ ^[0-9]+$ ]] || usage; limit=(-runs="$2") ;;
+--smoke)
+    limit=(-max_total_time=5)
+    stacks=
+    ;;
+--runs)
+    [[ "${2:-}" =~ ^[0-9]+$ ]] || usage
+    limit=(-runs="$2")
+    # Over millions of runs ASan's store of allocation stacks outgrows libFuzzer's 2 GB limit;
+    # errors are still caught, and a saved input replayed through the target shows full stacks.
+    stacks=:malloc_context_size=0
+    ;;
 *) usage ;;
 esac
 
@@ -38,7 +47,7 @@ seed fuzz_checksums list "yt-dlp_linux\\000$digest  yt-dlp_macos\\n${digest^^}  
 seed fuzz_checksums single "deno.zip\\000$digest\\n"
 
 # A 16 MB quarantine still catches use after free of recent blocks, and keeps each run quick.
-export ASAN_OPTIONS=abort_on_error=1:quarantine_size_mb=16
+export ASAN_OPTIONS=abort_on_error=1:quarantine_size_mb=16$stacks
 export UBSAN_OPTIONS=print_stacktrace=1
 mkdir -p "$build/findings"
 failed=()
