@@ -1,12 +1,13 @@
 #include "DownloadQueue.h"
 
 #include "OutputPipe.h"
-#include "ProcessGroup.h"
+#include "ProcessGuard.h"
 #include "ToolRunner.h"
 #include "YTDLPCommand.h"
 #include "YTDLPOutput.h"
 
 #include <QCoro/QCoroSignal>
+#include <QEventLoop>
 #include <QFile>
 #include <QPointer>
 #include <QTimer>
@@ -52,7 +53,7 @@ DownloadQueue::~DownloadQueue() {
     // not even one whose job retry has already replaced in the list.
     for (const DownloadJob *job : std::as_const(m_running)) {
         if (const QProcess *process = runningProcess(*job))
-            ProcessGroup::terminate(*process);
+            ProcessGuard::stop(*process);
     }
 }
 
@@ -121,7 +122,7 @@ void DownloadQueue::retry(DownloadJob *job, const ToolPaths &tools) {
 void DownloadQueue::cancel(DownloadJob *job) {
     job->m_cancelRequested = true;
     if (const QProcess *process = runningProcess(*job)) {
-        ProcessGroup::terminate(*process);
+        ProcessGuard::stop(*process);
         return;
     }
     if (std::holds_alternative<DownloadJob::Queued>(job->state()))
@@ -160,15 +161,34 @@ void DownloadQueue::removeWhere(const std::function<bool(const DownloadJob &)> &
 }
 
 void DownloadQueue::terminateAll() {
-    for (const auto &job : std::as_const(m_jobs)) {
-        if (const QProcess *process = runningProcess(*job)) {
-            job->m_cancelRequested = true;
-            ProcessGroup::terminate(*process);
-        }
+    // A run whose launch is still under way is flagged too, and stops as soon as it has its
+    // process.
+    for (DownloadJob *job : std::as_const(m_running)) {
+        job->m_cancelRequested = true;
+        if (const QProcess *process = runningProcess(*job))
+            ProcessGuard::stop(*process);
     }
 }
 
+void DownloadQueue::shutDown() {
+    m_shuttingDown = true;
+    terminateAll();
+    if (m_running.isEmpty())
+        return;
+    // A run that ends tells this loop to look again; the timer bounds the wait.
+    QEventLoop loop;
+    m_runEnded = [&loop, this] {
+        if (m_running.isEmpty())
+            loop.quit();
+    };
+    QTimer::singleShot(std::chrono::seconds(3), &loop, &QEventLoop::quit);
+    loop.exec();
+    m_runEnded = nullptr;
+}
+
 void DownloadQueue::pump(const ToolPaths &tools) {
+    if (m_shuttingDown)
+        return;
     const auto running = std::count_if(m_jobs.cbegin(), m_jobs.cend(),
                                        [](const auto &job) { return isRunning(*job); });
     auto slots = std::max<qsizetype>(0, maxConcurrent() - running);
@@ -182,24 +202,32 @@ void DownloadQueue::pump(const ToolPaths &tools) {
     }
     // Every chosen job counts as running before any run begins, so a run that ends at once
     // and pumps again cannot pick the same job twice.
-    for (const auto &job : std::as_const(starting))
+    for (const auto &job : std::as_const(starting)) {
         job->setState(DownloadJob::Downloading{});
+        m_running.append(job.get());
+    }
     for (const auto &job : std::as_const(starting))
         QTimer::singleShot(0, this, [this, job, tools] { runThenPump(job, tools); });
 }
 
 QCoro::Task<> DownloadQueue::runThenPump(std::shared_ptr<DownloadJob> job, ToolPaths tools) {
     const QPointer<DownloadQueue> alive(this);
-    m_running.append(job.get());
     co_await run(job, tools);
     // A queue destroyed meanwhile has stopped the run's processes and starts nothing more.
     if (!alive)
         co_return;
     m_running.removeOne(job.get());
+    if (m_runEnded)
+        m_runEnded();
     pump(tools);
 }
 
 QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths tools) {
+    // Cancelled between being picked and this run: nothing is started.
+    if (job->m_cancelRequested) {
+        job->setState(DownloadJob::Cancelled{});
+        co_return;
+    }
     std::error_code folderError;
     std::filesystem::create_directories(
         QFile::encodeName(job->request().outputDirectory.toLocalFile()).toStdString(), folderError);
@@ -228,25 +256,28 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
     }
 
     QProcess process;
-    process.setProgram(tools.ytdlp.toLocalFile());
-    process.setArguments(YTDLPCommand::arguments(job->request(), tools));
     process.setProcessEnvironment(ToolRunner::environment(tools));
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
-    ProcessGroup::prepare(process);
     output.attach(process, STDOUT_FILENO);
     errorOutput.attach(process, STDERR_FILENO);
+    ProcessGuard guard(process, tools.ytdlp.toLocalFile(),
+                       YTDLPCommand::arguments(job->request(), tools));
 
     process.start();
     co_await LaunchSettled(process);
     output.closeChildEnd();
     errorOutput.closeChildEnd();
+    guard.closeChildEnd();
     if (process.error() == QProcess::FailedToStart) {
         job->setState(DownloadJob::Failed{u"Could not start yt-dlp: "_qs + process.errorString()});
         co_return;
     }
     job->m_process = &process;
+    // A cancel that came while the launch was under way could only be noted.
+    if (job->m_cancelRequested)
+        ProcessGuard::stop(process);
 
     if (process.state() != QProcess::NotRunning)
         co_await qCoro(&process, &QProcess::finished);
@@ -256,7 +287,9 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
     const int status = process.exitCode();
     job->m_process = nullptr;
 
-    if (job->m_cancelRequested) {
+    if (const std::optional<QString> launchError = guard.launchError()) {
+        job->setState(DownloadJob::Failed{u"Could not start yt-dlp: "_qs + *launchError});
+    } else if (job->m_cancelRequested) {
         job->setState(DownloadJob::Cancelled{});
     } else if (status == 0) {
         job->setState(DownloadJob::Finished{});

@@ -3,10 +3,12 @@
 #include "Desktop.h"
 #include "DownloadQueue.h"
 #include "MainWindow.h"
+#include "TerminationSignals.h"
 #include "ToolManager.h"
 
 // The program: one tool manager and one download queue for the life of the process, and
-// the window that shows them. Running downloads are told to stop when the application quits.
+// the window that shows them. When the application quits, by the menu or by a termination
+// signal, running downloads are stopped and waited for, a few seconds at most.
 class TovikApp {
 public:
     explicit TovikApp(ToolSources sources = ToolSources::production(),
@@ -21,4 +23,5 @@ private:
     DownloadQueue m_queue;
     Desktop m_desktop;
     MainWindow m_window;
+    TerminationSignals m_terminationSignals;
 };

@@ -17,6 +17,11 @@
 //   hang                    waits until a signal ends the process
 //   spawn-child-hang        forks a child that waits until a signal ends it (stands in for
 //                           the ffmpeg that yt-dlp runs)
+//   spawn-setsid-hang       the same, the child in a session of its own
+//   ignore-term             ignores SIGTERM from now on, and so do children spawned later
+//   flood-unterminated <s>  writes to standard output without a line feed for that many seconds
+//   fds <relative path>     writes the numbers of its open descriptors, one per line, but
+//                           for the scenario it reads
 //   pids <relative path>    writes this process's id, then its children's, one per line,
 //                           under the -P folder
 //   args <relative path>    writes the arguments, one per line, under the -P folder
@@ -116,6 +121,37 @@ void play(Run &run, const fs::path &scenario) {
             if (child == 0)
                 waitForSignal();
             run.children.push_back(child);
+        } else if (command == "spawn-setsid-hang") {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::setsid();
+                waitForSignal();
+            }
+            run.children.push_back(child);
+        } else if (command == "ignore-term") {
+            std::signal(SIGTERM, SIG_IGN);
+        } else if (command == "flood-unterminated") {
+            const std::string chunk(64 * 1024, 'x');
+            const auto end =
+                std::chrono::steady_clock::now() + std::chrono::duration<double>(std::stod(rest));
+            while (std::chrono::steady_clock::now() < end)
+                std::fwrite(chunk.data(), 1, chunk.size(), stdout);
+            std::fflush(stdout);
+        } else if (command == "fds") {
+            std::vector<int> listed, open;
+            for (const auto &entry : fs::directory_iterator("/proc/self/fd"))
+                listed.push_back(std::stoi(entry.path().filename().string()));
+            // The listing's own descriptor is closed again by now, and the scenario being read
+            // is the fake's own.
+            for (const int fd : listed) {
+                const fs::path link = "/proc/self/fd/" + std::to_string(fd);
+                std::error_code error;
+                if (fs::exists(link) && fs::read_symlink(link, error) != fs::absolute(scenario))
+                    open.push_back(fd);
+            }
+            std::ofstream out(under(run, rest));
+            for (const int fd : open)
+                out << fd << '\n';
         } else if (command == "pids") {
             // Renamed into place, so a reader never sees half the list.
             const fs::path path = under(run, rest);
