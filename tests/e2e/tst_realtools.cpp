@@ -17,7 +17,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
+#include <unistd.h>
 
 using State = DownloadJob::State;
 
@@ -111,6 +113,8 @@ private Q_SLOTS:
     void feedWithMissingEntry();
     void missingVideo();
     void cancelInFlight();
+    void endedTovikLeavesNoFfmpeg_data();
+    void endedTovikLeavesNoFfmpeg();
 
 private:
     // Adds one request and returns its job; every fraction it shows is recorded.
@@ -339,6 +343,54 @@ void TestRealTools::cancelInFlight() {
     QVERIFY(job->fraction() < 1.0);
     QTRY_VERIFY(!groupAlive(group));
     QVERIFY(processesMentioning(folder.toUtf8()).isEmpty());
+}
+
+void TestRealTools::endedTovikLeavesNoFfmpeg_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGKILL") << SIGKILL;
+}
+
+void TestRealTools::endedTovikLeavesNoFfmpeg() {
+#ifndef Q_OS_LINUX
+    QSKIP("Reads the process table from /proc");
+#endif
+    QFETCH(int, signal);
+    const QString source = m_dir->filePath(u"media/long-mp3.mp4"_qs);
+    if (!QFile::exists(source)) {
+        QCOMPARE(MediaFixtures::mp3Audio(source, 3600), QString());
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        serve(u"/long-mp3.mp4"_qs, file.readAll());
+    }
+    // A Tovik of its own, extracting M4A audio, which has ffmpeg re-encode the whole source.
+    const QString folder = m_dir->filePath(u"out-ended-"_qs + QString::number(signal));
+    QProcess host;
+    host.start(QString::fromUtf8(QUEUE_HOST),
+               {m_tools.ytdlp.toLocalFile(), m_server->url(u"/long-mp3.mp4"_qs).toString(), folder,
+                rawValue(OutputFormat::audio)});
+    QVERIFY(host.waitForStarted());
+    // The job's processes: those of the folder but the host, which is in this test's group.
+    const auto jobProcesses = [&folder] {
+        QList<std::pair<qint64, qint64>> processes = processesMentioning(folder.toUtf8());
+        processes.removeIf([](const auto &process) { return process.second == ::getpgrp(); });
+        return processes;
+    };
+    const auto ffmpegRuns = [&jobProcesses] {
+        const QList<std::pair<qint64, qint64>> processes = jobProcesses();
+        return std::any_of(processes.cbegin(), processes.cend(), [](const auto &process) {
+            QFile name(u"/proc/"_qs + QString::number(process.first) + u"/comm"_qs);
+            return name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "ffmpeg";
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(ffmpegRuns(), toolTimeout);
+    const QList<std::pair<qint64, qint64>> processes = jobProcesses();
+
+    ::kill(static_cast<pid_t>(host.processId()), signal);
+    QVERIFY(host.waitForFinished(5'000));
+    QTRY_VERIFY_WITH_TIMEOUT(processesMentioning(folder.toUtf8()).isEmpty(), 5'000);
+    for (const auto &process : processes)
+        QVERIFY(!groupAlive(process.second));
 }
 
 QTEST_GUILESS_MAIN(TestRealTools)

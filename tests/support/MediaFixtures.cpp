@@ -53,6 +53,11 @@ QString MediaFixtures::clip(const QString &fileName, QSize size, int seconds) {
                QStringList{u"-shortest"_qs, fileName});
 }
 
+QString MediaFixtures::mp3Audio(const QString &fileName, int seconds) {
+    return run(tone(seconds) + QStringList{u"-ac"_qs, u"1"_qs, u"-ar"_qs, u"32000"_qs, u"-c:a"_qs,
+                                           u"libmp3lame"_qs, u"-b:a"_qs, u"32k"_qs, fileName});
+}
+
 QString MediaFixtures::dash(const QString &folder, int seconds) {
     struct Representation {
         int height;

@@ -22,6 +22,11 @@ QString clip(const QString &fileName, QSize size, int seconds);
 // plain HTTP with their sizes known. Returns ffmpeg's complaint, or an empty string.
 QString dash(const QString &folder, int seconds);
 
+// An MP4 holding nothing but MP3 audio, mono: quick to make even when long, while
+// extracting M4A audio from it makes ffmpeg re-encode, which keeps ffmpeg busy for a while.
+// Returns ffmpeg's complaint, or an empty string.
+QString mp3Audio(const QString &fileName, int seconds);
+
 // An RSS feed titled `title` with one item per (title, enclosure link).
 QByteArray feed(const QString &title, const QList<std::pair<QString, QUrl>> &items);
 
