@@ -105,6 +105,8 @@ private:
     QList<QUrl> m_files;
     std::optional<QString> m_warning;
     QPointer<QProcess> m_process;
+    // The staging folder of the last run, kept for a retry until the job goes.
+    QString m_stagingPath;
     bool m_cancelRequested = false;
     qint64 m_partsFinished = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "OutputPipe.h"
 #include "ProcessGuard.h"
+#include "StagingFolder.h"
 #include "ToolRunner.h"
 #include "YTDLPCommand.h"
 #include "YTDLPOutput.h"
@@ -140,6 +141,11 @@ void DownloadQueue::clearFinished() {
     removeWhere([](const DownloadJob &listed) { return !listed.isActive(); });
 }
 
+void DownloadQueue::removeStagingFolder(const DownloadJob &job) {
+    if (!job.m_stagingPath.isEmpty())
+        StagingFolder::removeUnclaimed(job.m_stagingPath);
+}
+
 void DownloadQueue::removeWhere(const std::function<bool(const DownloadJob &)> &condition) {
     // From the back, one contiguous run of rows at a time, so the rows announced for each
     // removal are still the rows a list model shows.
@@ -153,6 +159,8 @@ void DownloadQueue::removeWhere(const std::function<bool(const DownloadJob &)> &
         while (first > 0 && condition(*m_jobs.at(first - 1)))
             --first;
         Q_EMIT jobsAboutToBeRemoved(first, last);
+        for (int row = first; row <= last; ++row)
+            removeStagingFolder(*m_jobs.at(row));
         m_jobs.remove(first, last - first + 1);
         Q_EMIT jobsRemoved(first, last);
         last = first - 1;
@@ -170,11 +178,19 @@ void DownloadQueue::terminateAll() {
     }
 }
 
+void DownloadQueue::removeStagingFolders() {
+    // A run that has not ended by now still claims its folder, which then stays.
+    for (const auto &job : std::as_const(m_jobs))
+        removeStagingFolder(*job);
+}
+
 void DownloadQueue::shutDown() {
     m_shuttingDown = true;
     terminateAll();
-    if (m_running.isEmpty())
+    if (m_running.isEmpty()) {
+        removeStagingFolders();
         return;
+    }
     // A run that ends tells this loop to look again; the timer bounds the wait.
     QEventLoop loop;
     m_runEnded = [&loop, this] {
@@ -184,6 +200,7 @@ void DownloadQueue::shutDown() {
     QTimer::singleShot(std::chrono::seconds(3), &loop, &QEventLoop::quit);
     loop.exec();
     m_runEnded = nullptr;
+    removeStagingFolders();
 }
 
 void DownloadQueue::pump(const ToolPaths &tools) {
@@ -236,12 +253,33 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
         co_return;
     }
 
+    StagingFolder staging(job->request());
+    if (staging.path().isEmpty()) {
+        job->setState(DownloadJob::Failed{staging.errorString()});
+        co_return;
+    }
+    job->m_stagingPath = staging.path();
+    DownloadRequest stagedRequest = job->request();
+    stagedRequest.outputDirectory = QUrl::fromLocalFile(staging.path());
+
     // Events reach the job in the order of the lines; only standard error's error lines count
-    // as errors. The event loop drains both channels at the same time.
+    // as errors. The event loop drains both channels at the same time. A finished file is
+    // moved out of the staging folder before the job lists it, under its final path.
     QStringList errors;
-    OutputPipe output([&job](QStringView line) {
-        if (const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line))
-            job->handle(*event);
+    OutputPipe output([&job, &staging](QStringView line) {
+        std::optional<YTDLPEvent> event = YTDLPOutput::parse(line);
+        if (!event)
+            return;
+        if (auto *file = std::get_if<YTDLPEvent::File>(&event->value)) {
+            const std::optional<QString> moved = staging.moveOut(file->path);
+            if (!moved) {
+                job->setWarning(u"A file was not saved, as "_qs + staging.errorString() + u": "_qs +
+                                file->path);
+                return;
+            }
+            file->path = *moved;
+        }
+        job->handle(*event);
     });
     OutputPipe errorOutput([&errors](QStringView line) {
         if (const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line)) {
@@ -263,7 +301,7 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
     output.attach(process, STDOUT_FILENO);
     errorOutput.attach(process, STDERR_FILENO);
     ProcessGuard guard(process, tools.ytdlp.toLocalFile(),
-                       YTDLPCommand::arguments(job->request(), tools));
+                       YTDLPCommand::arguments(stagedRequest, tools));
 
     process.start();
     co_await LaunchSettled(process);
@@ -302,4 +340,8 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
                                                                  QString::number(status) + u'.'
                                                            : errors.last()});
     }
+    if (std::holds_alternative<DownloadJob::Finished>(job->state()))
+        staging.remove();
+    else
+        staging.keepOnlyPartialDownloads();
 }

@@ -59,6 +59,9 @@ private:
 
     static const QProcess *runningProcess(const DownloadJob &job);
     void removeWhere(const std::function<bool(const DownloadJob &)> &condition);
+    // The staging folder a job's run left for a retry, unless a run claims it.
+    static void removeStagingFolder(const DownloadJob &job);
+    void removeStagingFolders();
     std::shared_ptr<DownloadJob> makeJob(const DownloadRequest &request);
     void updateHasActiveJobs();
 

@@ -8,7 +8,8 @@
 
 // The program: one tool manager and one download queue for the life of the process, and
 // the window that shows them. When the application quits, by the menu or by a termination
-// signal, running downloads are stopped and waited for, a few seconds at most.
+// signal, running downloads are stopped and waited for, a few seconds at most, and their
+// staging folders removed; those that an earlier Tovik left behind go at the start.
 class TovikApp {
 public:
     explicit TovikApp(ToolSources sources = ToolSources::production(),

@@ -1,10 +1,12 @@
 #include "DownloadQueue.h"
+#include "StagingFolder.h"
 #include "YTDLPCommand.h"
 
 #include <QAbstractItemModelTester>
 #include <QAbstractListModel>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -173,6 +175,10 @@ private Q_SLOTS:
     void grandchildrenEndWithTheirJob();
     void floodWithoutLineFeeds();
     void childGetsOnlyItsOwnDescriptors();
+    void finishedFilesMoveOutUnderFreeNames_data();
+    void finishedFilesMoveOutUnderFreeNames();
+    void stagingFolderLifetime();
+    void abandonedStagingFolders();
     void listChangesAndActivity();
     void fiveHundredJobsTwoAtATime();
     void terminateAllLeavesNoOrphans();
@@ -535,9 +541,13 @@ void TestDownloadQueue::outcomes_data() {
         << QStringList{u"out ERROR: not counted"_qs, u"exit 1"_qs}
         << failed(u"yt-dlp stopped with code 1."_qs) << none << 0;
     QTest::newRow("a last line without line feed counts")
-        << QStringList{u"err ERROR: lost"_qs, u"out-unterminated TKF|x|/tmp/Last.mp4"_qs,
-                       u"exit 1"_qs}
+        << QStringList{u"err ERROR: lost"_qs, u"file-unterminated Last.mp4"_qs, u"exit 1"_qs}
         << finished << std::optional(u"One item failed: lost"_qs) << 1;
+    QTest::newRow("a file outside the download folder is not listed")
+        << QStringList{u"out TKF|x|/etc/hostname"_qs, u"exit 0"_qs} << finished
+        << std::optional(u"A file was not saved, as it is outside the download folder: "
+                         u"/etc/hostname"_qs)
+        << 0;
     QTest::newRow("marker lines on standard error move nothing")
         << QStringList{u"err TKT|x|1|2|Title"_qs, u"err TKP|x|downloading|5|10|NA|NA|NA"_qs,
                        u"err TKF|x|/tmp/y.mp4"_qs, u"exit 0"_qs}
@@ -613,7 +623,15 @@ void TestDownloadQueue::passesTheArgumentVector() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QStringList received = QString::fromUtf8(file.readAll()).split(u'\n');
     QCOMPARE(received.takeLast(), QString());
-    QCOMPARE(received, YTDLPCommand::arguments(req, m_tools));
+    // yt-dlp works in a staging folder inside the output folder.
+    const QStringList expected = YTDLPCommand::arguments(req, m_tools);
+    const qsizetype folder = expected.indexOf(req.outputDirectory.toLocalFile());
+    QVERIFY(folder > 0 && folder < received.size());
+    const QFileInfo staging(received.at(folder));
+    QCOMPARE(staging.path(), req.outputDirectory.toLocalFile());
+    QVERIFY(staging.fileName().startsWith(u".tovik-"_qs));
+    received[folder] = expected.at(folder);
+    QCOMPARE(received, expected);
 }
 
 void TestDownloadQueue::everyLineReachesTheJob() {
@@ -680,6 +698,144 @@ void TestDownloadQueue::childGetsOnlyItsOwnDescriptors() {
     QVERIFY(open.contains(STDOUT_FILENO) && open.contains(STDERR_FILENO));
     QVERIFY2(std::all_of(open.cbegin(), open.cend(), [](qint64 fd) { return fd <= STDERR_FILENO; }),
              qPrintable(QString::number(open.size()) + u" descriptors"_qs));
+}
+
+void TestDownloadQueue::finishedFilesMoveOutUnderFreeNames_data() {
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<QStringList>("reported");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("free name") << QStringList{} << QStringList{u"Title.mp4"_qs}
+                               << QStringList{u"Title.mp4"_qs};
+    QTest::newRow("taken name") << QStringList{u"Title.mp4"_qs} << QStringList{u"Title.mp4"_qs}
+                                << QStringList{u"Title (1).mp4"_qs};
+    QTest::newRow("first number taken too")
+        << QStringList{u"Title.mp4"_qs, u"Title (1).mp4"_qs} << QStringList{u"Title.mp4"_qs}
+        << QStringList{u"Title (2).mp4"_qs};
+    QTest::newRow("a video beside the user's audio of the same title")
+        << QStringList{u"Title.m4a"_qs} << QStringList{u"Title.mp4"_qs}
+        << QStringList{u"Title.mp4"_qs};
+    QTest::newRow("dots in the title, and no extension")
+        << QStringList{u"v1.2.final.mp4"_qs, u"README"_qs}
+        << QStringList{u"v1.2.final.mp4"_qs, u"README"_qs}
+        << QStringList{u"v1.2.final (1).mp4"_qs, u"README (1)"_qs};
+    QTest::newRow("playlist entries keep their folder, which may exist")
+        << QStringList{u"List/1 - Intro.mp4"_qs}
+        << QStringList{u"List/1 - Intro.mp4"_qs, u"List/2 - Intro.mp4"_qs}
+        << QStringList{u"List/1 - Intro (1).mp4"_qs, u"List/2 - Intro.mp4"_qs};
+}
+
+void TestDownloadQueue::finishedFilesMoveOutUnderFreeNames() {
+    QFETCH(QStringList, existing);
+    QFETCH(QStringList, reported);
+    QFETCH(QStringList, listed);
+    const QDir out(outDir());
+    for (const QString &name : existing) {
+        QVERIFY(out.mkpath(QFileInfo(out.filePath(name)).path()));
+        QFile file(out.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("the user's own " + name.toUtf8());
+    }
+    QStringList lines;
+    for (const QString &name : reported)
+        lines.append(u"file "_qs + name);
+    scenario(u"s"_qs, lines);
+    DownloadQueue queue;
+    queue.add({request(u"A"_qs, u"s"_qs)}, m_tools);
+    DownloadJob *job = queue.jobs().first();
+    QTRY_VERIFY(is<DownloadJob::Finished>(job));
+
+    QList<QUrl> expected;
+    for (const QString &name : listed)
+        expected.append(QUrl::fromLocalFile(out.filePath(name)));
+    QCOMPARE(job->files(), expected);
+    for (const QUrl &file : expected) {
+        QFile saved(file.toLocalFile());
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("fake media\n"));
+    }
+    // Everything that was there before is as it was, and the staging folder is gone.
+    for (const QString &name : existing) {
+        QFile file(out.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), "the user's own " + name.toUtf8());
+    }
+    QVERIFY(!job->m_stagingPath.isEmpty());
+    QVERIFY(!QFileInfo::exists(job->m_stagingPath));
+}
+
+void TestDownloadQueue::stagingFolderLifetime() {
+    // Leaves a partial download and a half-written file, as a cancelled extraction would.
+    scenario(u"halfway"_qs,
+             {u"touch v.mp4.part"_qs, u"touch v.m4a"_qs, u"touch v.f1.mp4.ytdl"_qs, u"hang"_qs});
+    DownloadQueue queue;
+    queue.add({request(u"A"_qs, u"halfway"_qs), request(u"A"_qs, u"halfway"_qs)}, m_tools);
+    DownloadJob *first = queue.jobs().at(0), *second = queue.jobs().at(1);
+    QTRY_VERIFY(first->m_process && second->m_process);
+    // The same request twice at once: two folders, side by side.
+    QVERIFY(first->m_stagingPath != second->m_stagingPath);
+    QCOMPARE(QFileInfo(first->m_stagingPath).path(), outDir());
+    QCOMPARE(QFileInfo(second->m_stagingPath).path(), outDir());
+    QTRY_VERIFY(QFileInfo::exists(first->m_stagingPath + u"/v.m4a"_qs));
+
+    queue.cancel(first);
+    QTRY_VERIFY(is<DownloadJob::Cancelled>(first));
+    const QString kept = first->m_stagingPath;
+    QVERIFY(QFileInfo::exists(kept + u"/v.mp4.part"_qs));
+    QVERIFY(QFileInfo::exists(kept + u"/v.f1.mp4.ytdl"_qs));
+    QVERIFY(!QFileInfo::exists(kept + u"/v.m4a"_qs));
+
+    // A retry works in the same folder and finds the partial download there.
+    queue.retry(first, m_tools);
+    DownloadJob *retried = queue.jobs().at(0);
+    QTRY_VERIFY(retried->m_process);
+    QCOMPARE(retried->m_stagingPath, kept);
+
+    // Gone with its job; a folder a run still claims stays until the run ends.
+    queue.cancel(retried);
+    QTRY_VERIFY(is<DownloadJob::Cancelled>(retried));
+    queue.remove(retried);
+    QVERIFY(!QFileInfo::exists(kept));
+    QVERIFY(QFileInfo::exists(second->m_stagingPath));
+    queue.shutDown();
+    QVERIFY(is<DownloadJob::Cancelled>(second));
+    QVERIFY(!QFileInfo::exists(second->m_stagingPath));
+    QCOMPARE(QDir(outDir())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                 .filter(u".tovik-"_qs),
+             QStringList());
+}
+
+void TestDownloadQueue::abandonedStagingFolders() {
+    const QDir out(m_dir->filePath(u"abandoned"_qs));
+    QVERIFY(out.mkpath(u"."_qs));
+    const DownloadRequest request{QUrl(u"https://example.invalid/x"_qs), OutputFormat::audio, false,
+                                  QUrl::fromLocalFile(out.path())};
+    QString left;
+    {
+        StagingFolder staging(request);
+        left = staging.path();
+        QVERIFY(!left.isEmpty());
+        QFile part(left + u"/a.mp4.part"_qs);
+        QVERIFY(part.open(QIODevice::WriteOnly));
+    }
+    auto claimed = std::make_unique<StagingFolder>(request);
+    QCOMPARE(claimed->path(), left);
+    const StagingFolder other({QUrl(u"https://example.invalid/y"_qs), OutputFormat::audio, false,
+                               QUrl::fromLocalFile(out.path())});
+    QVERIFY(out.mkpath(u".tovik-users-own"_qs));
+    QFile usersFile(out.filePath(u".tovik-file"_qs));
+    QVERIFY(usersFile.open(QIODevice::WriteOnly));
+    usersFile.close();
+
+    // Only what carries the marker and no run claims goes.
+    StagingFolder::removeAbandoned(out.path());
+    QVERIFY(QFileInfo::exists(left + u"/a.mp4.part"_qs));
+    claimed.reset();
+    StagingFolder::removeAbandoned(out.path());
+    QVERIFY(!QFileInfo::exists(left));
+    QVERIFY(QFileInfo::exists(other.path()));
+    QVERIFY(out.exists(u".tovik-users-own"_qs));
+    QVERIFY(out.exists(u".tovik-file"_qs));
 }
 
 void TestDownloadQueue::listChangesAndActivity() {
