@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,6 +23,8 @@
 #include <unistd.h>
 
 using State = DownloadJob::State;
+
+Q_DECLARE_METATYPE(OutputFormat)
 
 namespace {
 
@@ -93,11 +96,28 @@ bool groupAlive(qint64 group) {
 QByteArray contentType(const QString &fileName) {
     if (fileName.endsWith(u".mpd"_qs))
         return "application/dash+xml";
+    if (fileName.endsWith(u".m3u8"_qs))
+        return "application/vnd.apple.mpegurl";
     if (fileName.endsWith(u".m4a"_qs))
         return "audio/mp4";
     if (fileName.endsWith(u".xml"_qs))
         return "application/rss+xml";
     return "video/mp4";
+}
+
+// The first fraction below the one before it, with the whole sequence; empty when there is none.
+QString stepBack(const QList<double> &fractions) {
+    for (qsizetype i = 1; i < fractions.size(); ++i) {
+        if (fractions.at(i) < fractions.at(i - 1)) {
+            QStringList all;
+            for (double fraction : fractions)
+                all.append(QString::number(fraction, 'f', 3));
+            return u"fraction %1 after %2 in: %3"_qs.arg(fractions.at(i))
+                .arg(fractions.at(i - 1))
+                .arg(all.join(u' '));
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -109,6 +129,8 @@ private Q_SLOTS:
     void initTestCase();
     void dashVideo720();
     void dashAudio();
+    void fragmented_data();
+    void fragmented();
     void feedAsPlaylist();
     void feedWithMissingEntry();
     void missingVideo();
@@ -153,6 +175,10 @@ void TestRealTools::initTestCase() {
     const QString media = dir.filePath(u"media"_qs);
     QCOMPARE(MediaFixtures::dash(media + u"/dash"_qs, 3), QString());
     QCOMPARE(MediaFixtures::clip(media + u"/clip.mp4"_qs, {640, 360}, 2), QString());
+    const QString full = dir.filePath(u"full.mp4"_qs);
+    QCOMPARE(MediaFixtures::clip(full, {1920, 1080}, 10), QString());
+    QCOMPARE(MediaFixtures::segmentedDash(full, media + u"/segments"_qs, 2), QString());
+    QCOMPARE(MediaFixtures::hls(full, media + u"/hls"_qs, {1920, 1080}, 2), QString());
 
     m_server = std::make_unique<HttpServer>();
     QDirIterator files(media, QDir::Files, QDirIterator::Subdirectories);
@@ -247,10 +273,8 @@ void TestRealTools::dashVideo720() {
 
     // One item: its bar only moves forward, through both parts, to the end.
     QVERIFY(m_fractions.size() > 2);
-    for (qsizetype i = 1; i < m_fractions.size(); ++i)
-        QVERIFY2(m_fractions.at(i) >= m_fractions.at(i - 1),
-                 qPrintable(
-                     u"fraction %1 after %2"_qs.arg(m_fractions.at(i)).arg(m_fractions.at(i - 1))));
+    const QString back = stepBack(m_fractions);
+    QVERIFY2(back.isEmpty(), qPrintable(back));
     QVERIFY(m_fractions.contains(0.9));
     QCOMPARE(job->fraction(), 1.0);
     QCOMPARE(m_states, (QList<State>{DownloadJob::Downloading{}, DownloadJob::Processing{},
@@ -274,6 +298,43 @@ void TestRealTools::dashAudio() {
     QCOMPARE(streams.first().type, u"audio"_qs);
     QCOMPARE(streams.first().codec, u"aac"_qs);
     QVERIFY(m_states.contains(State(DownloadJob::Processing{})));
+}
+
+// Sources that yt-dlp fetches fragment by fragment, its size estimate changing after each one.
+void TestRealTools::fragmented_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<OutputFormat>("format");
+    QTest::newRow("DASH segments, video")
+        << u"/segments/manifest.mpd"_qs << OutputFormat::video1080;
+    QTest::newRow("DASH segments, audio") << u"/segments/manifest.mpd"_qs << OutputFormat::audio;
+    QTest::newRow("HLS, video") << u"/hls/master.m3u8"_qs << OutputFormat::video1080;
+    QTest::newRow("HLS, audio") << u"/hls/master.m3u8"_qs << OutputFormat::audio;
+}
+
+void TestRealTools::fragmented() {
+    QFETCH(QString, path);
+    QFETCH(OutputFormat, format);
+    DownloadQueue queue;
+    const QString folder = m_dir->filePath(QString::fromLatin1(QTest::currentDataTag()));
+    DownloadJob *job = add(queue, path, format, false, folder);
+    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
+    QVERIFY(is<DownloadJob::Finished>(job));
+    QCOMPARE(job->files().size(), 1);
+    const QList<Stream> streams = probe(job->files().first().toLocalFile());
+    if (format == OutputFormat::audio) {
+        QCOMPARE(streams.size(), 1);
+        QCOMPARE(streams.first().codec, u"aac"_qs);
+    } else {
+        QCOMPARE(streams.size(), 2);
+        QVERIFY(std::any_of(streams.cbegin(), streams.cend(),
+                            [](const Stream &s) { return s.height == 1080; }));
+    }
+
+    const QSet<double> distinct(m_fractions.cbegin(), m_fractions.cend());
+    QVERIFY2(distinct.size() > 10, qPrintable(QString::number(distinct.size())));
+    const QString back = stepBack(m_fractions);
+    QVERIFY2(back.isEmpty(), qPrintable(back));
+    QCOMPARE(m_fractions.last(), 1.0);
 }
 
 void TestRealTools::feedAsPlaylist() {
