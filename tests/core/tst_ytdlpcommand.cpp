@@ -33,7 +33,7 @@ QStringList head(const QString &playlistFlag) {
             u"-P"_qs,
             u"/home/zoë/Movies/My Clips 🎬"_qs,
             u"-o"_qs,
-            u"%(playlist_title|.)s/%(title)s.%(ext)s"_qs,
+            u"%(playlist_title|.)s/%(playlist_index|)s%(playlist_index& - |)s%(title)s.%(ext)s"_qs,
             u"--progress-template"_qs,
             progressTemplate,
             u"--print"_qs,

@@ -6,6 +6,7 @@
 #include "MediaFixtures.h"
 #include "YtDlpShim.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -93,6 +94,44 @@ bool groupAlive(qint64 group) {
     return false;
 }
 
+// Every file under the folder but Tovik's hidden staging folders: its path relative to the
+// folder, and a digest of its bytes.
+QHash<QString, QByteArray> contents(const QString &folder) {
+    QHash<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        QCryptographicHash digest(QCryptographicHash::Sha256);
+        digest.addData(&file);
+        files.insert(QDir(folder).relativeFilePath(file.fileName()), digest.result());
+    }
+    return files;
+}
+
+double durationOf(const QString &fileName) {
+    QProcess ffprobe;
+    ffprobe.start(u"/usr/bin/ffprobe"_qs,
+                  {u"-v"_qs, u"error"_qs, u"-show_entries"_qs, u"format=duration"_qs, u"-of"_qs,
+                   u"default=noprint_wrappers=1:nokey=1"_qs, fileName});
+    if (!ffprobe.waitForFinished(60'000))
+        return -1;
+    return ffprobe.readAllStandardOutput().trimmed().toDouble();
+}
+
+constexpr int longMp3Seconds = 3600;
+
+// Whether an ffmpeg works on the folder, below yt-dlp (not in this test's process group).
+bool ffmpegRunsFor(const QString &folder) {
+    const QList<std::pair<qint64, qint64>> processes = processesMentioning(folder.toUtf8());
+    return std::any_of(processes.cbegin(), processes.cend(), [](const auto &process) {
+        QFile name(u"/proc/"_qs + QString::number(process.first) + u"/comm"_qs);
+        return process.second != ::getpgrp() && name.open(QIODevice::ReadOnly) &&
+               name.readAll().trimmed() == "ffmpeg";
+    });
+}
+
 QByteArray contentType(const QString &fileName) {
     if (fileName.endsWith(u".mpd"_qs))
         return "application/dash+xml";
@@ -135,6 +174,9 @@ private Q_SLOTS:
     void feedWithMissingEntry();
     void missingVideo();
     void cancelInFlight();
+    void keepsEveryFile_data();
+    void keepsEveryFile();
+    void cancelDuringExtractionThenRetry();
     void endedTovikLeavesNoFfmpeg_data();
     void endedTovikLeavesNoFfmpeg();
 
@@ -143,6 +185,8 @@ private:
     DownloadJob *add(DownloadQueue &queue, const QString &path, OutputFormat format,
                      bool includePlaylist, const QString &folder);
     void serve(const QString &path, const QByteArray &body, qsizetype chunkSize = 0);
+    // Serves "/long-mp3.mp4", made on first use; false when it cannot be made.
+    bool serveLongMp3();
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<HttpServer> m_server;
@@ -206,6 +250,15 @@ void TestRealTools::initTestCase() {
           MediaFixtures::feed(u"Gappy Channel"_qs, {{u"One"_qs, link(u"/one.mp4"_qs)},
                                                     {u"Gone"_qs, link(u"/gone.mp4"_qs)},
                                                     {u"Three"_qs, link(u"/three.mp4"_qs)}}));
+    // Another video under the same title as clip.mp4, and a feed of two entries titled alike.
+    const QString other = dir.filePath(u"other-clip.mp4"_qs);
+    QCOMPARE(MediaFixtures::clip(other, {320, 240}, 3), QString());
+    QFile otherClip(other);
+    QVERIFY(otherClip.open(QIODevice::ReadOnly));
+    serve(u"/other/clip.mp4"_qs, otherClip.readAll());
+    serve(u"/intros.xml"_qs,
+          MediaFixtures::feed(u"Intro Channel"_qs, {{u"Intro"_qs, link(u"/clip.mp4"_qs)},
+                                                    {u"Intro"_qs, link(u"/other/clip.mp4"_qs)}}));
 }
 
 void TestRealTools::serve(const QString &path, const QByteArray &body, qsizetype chunkSize) {
@@ -350,7 +403,7 @@ void TestRealTools::feedAsPlaylist() {
              QStringList{u"Loopback Channel"_qs});
     const QDir playlist(folder + u"/Loopback Channel"_qs);
     QCOMPARE(playlist.entryList(QDir::Files, QDir::Name),
-             (QStringList{u"One.mp4"_qs, u"Three.mp4"_qs, u"Two.mp4"_qs}));
+             (QStringList{u"1 - One.mp4"_qs, u"2 - Two.mp4"_qs, u"3 - Three.mp4"_qs}));
     QCOMPARE(job->files().size(), 3);
     for (const QUrl &file : job->files())
         QCOMPARE(QFileInfo(file.toLocalFile()).path(), playlist.path());
@@ -369,7 +422,7 @@ void TestRealTools::feedWithMissingEntry() {
     QVERIFY(job->warning()->startsWith(u"One item failed: "_qs));
     QVERIFY(job->warning()->contains(u"404"_qs));
     QCOMPARE(QDir(folder + u"/Gappy Channel"_qs).entryList(QDir::Files, QDir::Name),
-             (QStringList{u"One.mp4"_qs, u"Three.mp4"_qs}));
+             (QStringList{u"1 - One.mp4"_qs, u"3 - Three.mp4"_qs}));
     QCOMPARE(job->files().size(), 2);
 }
 
@@ -406,10 +459,102 @@ void TestRealTools::cancelInFlight() {
     QVERIFY(processesMentioning(folder.toUtf8()).isEmpty());
 }
 
+// Downloads one after the other into one folder; each must leave every file there before it
+// as it was, and add its own complete files under free names.
+void TestRealTools::keepsEveryFile_data() {
+    QTest::addColumn<QStringList>("downloads"); // "path format playlist"
+    QTest::addColumn<QStringList>("files");     // "relative path=seconds", by name
+    QTest::newRow("video, then the audio of the same link")
+        << QStringList{u"/clip.mp4 720 single"_qs, u"/clip.mp4 audio single"_qs}
+        << QStringList{u"clip.m4a=2"_qs, u"clip.mp4=2"_qs};
+    QTest::newRow("the same link twice")
+        << QStringList{u"/clip.mp4 720 single"_qs, u"/clip.mp4 720 single"_qs}
+        << QStringList{u"clip (1).mp4=2"_qs, u"clip.mp4=2"_qs};
+    QTest::newRow("two videos of one title")
+        << QStringList{u"/clip.mp4 720 single"_qs, u"/other/clip.mp4 720 single"_qs}
+        << QStringList{u"clip (1).mp4=3"_qs, u"clip.mp4=2"_qs};
+    QTest::newRow("a feed with two entries of one title")
+        << QStringList{u"/intros.xml 480 playlist"_qs}
+        << QStringList{u"Intro Channel/1 - Intro.mp4=2"_qs, u"Intro Channel/2 - Intro.mp4=3"_qs};
+}
+
+void TestRealTools::keepsEveryFile() {
+    QFETCH(QStringList, downloads);
+    QFETCH(QStringList, files);
+    const QString folder =
+        m_dir->filePath(u"keep, "_qs + QString::fromLatin1(QTest::currentDataTag()));
+    DownloadQueue queue;
+    QList<QUrl> listed;
+    for (const QString &download : downloads) {
+        const QStringList parts = download.split(u' ');
+        const QHash<QString, QByteArray> before = contents(folder);
+        const OutputFormat format = parts.at(1) == u"audio"_qs ? OutputFormat::audio
+                                    : parts.at(1) == u"480"_qs ? OutputFormat::video480
+                                                               : OutputFormat::video720;
+        DownloadJob *job = add(queue, parts.at(0), format, parts.at(2) == u"playlist"_qs, folder);
+        QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
+        QVERIFY(is<DownloadJob::Finished>(job));
+        QCOMPARE(job->warning(), std::nullopt);
+        listed += job->files();
+        const QHash<QString, QByteArray> after = contents(folder);
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()));
+    }
+    QStringList found = contents(folder).keys();
+    found.sort();
+    QStringList expected;
+    for (const QString &file : files)
+        expected.append(file.section(u'=', 0, 0));
+    QCOMPARE(found, expected);
+    QCOMPARE(listed.size(), files.size());
+    for (const QString &file : files) {
+        const QString path = folder + u'/' + file.section(u'=', 0, 0);
+        QVERIFY2(listed.contains(QUrl::fromLocalFile(path)), qPrintable(path));
+        QCOMPARE(qRound(durationOf(path)), file.section(u'=', 1).toInt());
+    }
+}
+
+void TestRealTools::cancelDuringExtractionThenRetry() {
+#ifndef Q_OS_LINUX
+    QSKIP("Reads the process table from /proc");
+#endif
+    QVERIFY(serveLongMp3());
+    const QString folder = m_dir->filePath(u"out-extraction"_qs);
+    DownloadQueue queue;
+    DownloadJob *job = add(queue, u"/long-mp3.mp4"_qs, OutputFormat::audio, false, folder);
+    QTRY_VERIFY_WITH_TIMEOUT(ffmpegRunsFor(folder), toolTimeout);
+    queue.cancel(job);
+    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
+    QVERIFY(is<DownloadJob::Cancelled>(job));
+    // Nothing under a final name: whatever ffmpeg had written stays out of sight.
+    QCOMPARE(contents(folder).keys(), QStringList());
+
+    queue.retry(job, m_tools);
+    DownloadJob *retried = queue.jobs().first();
+    QTRY_VERIFY_WITH_TIMEOUT(!retried->isActive(), toolTimeout);
+    QVERIFY(is<DownloadJob::Finished>(retried));
+    QCOMPARE(contents(folder).keys(), QStringList{u"long-mp3.m4a"_qs});
+    QCOMPARE(qRound(durationOf(folder + u"/long-mp3.m4a"_qs)), longMp3Seconds);
+}
+
 void TestRealTools::endedTovikLeavesNoFfmpeg_data() {
     QTest::addColumn<int>("signal");
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGKILL") << SIGKILL;
+}
+
+bool TestRealTools::serveLongMp3() {
+    const QString source = m_dir->filePath(u"media/long-mp3.mp4"_qs);
+    if (QFile::exists(source))
+        return true;
+    const QString complaint = MediaFixtures::mp3Audio(source, longMp3Seconds);
+    QFile file(source);
+    if (!complaint.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        qWarning() << complaint;
+        return false;
+    }
+    serve(u"/long-mp3.mp4"_qs, file.readAll());
+    return true;
 }
 
 void TestRealTools::endedTovikLeavesNoFfmpeg() {
@@ -417,13 +562,7 @@ void TestRealTools::endedTovikLeavesNoFfmpeg() {
     QSKIP("Reads the process table from /proc");
 #endif
     QFETCH(int, signal);
-    const QString source = m_dir->filePath(u"media/long-mp3.mp4"_qs);
-    if (!QFile::exists(source)) {
-        QCOMPARE(MediaFixtures::mp3Audio(source, 3600), QString());
-        QFile file(source);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        serve(u"/long-mp3.mp4"_qs, file.readAll());
-    }
+    QVERIFY(serveLongMp3());
     // A Tovik of its own, extracting M4A audio, which has ffmpeg re-encode the whole source.
     const QString folder = m_dir->filePath(u"out-ended-"_qs + QString::number(signal));
     QProcess host;
@@ -431,21 +570,10 @@ void TestRealTools::endedTovikLeavesNoFfmpeg() {
                {m_tools.ytdlp.toLocalFile(), m_server->url(u"/long-mp3.mp4"_qs).toString(), folder,
                 rawValue(OutputFormat::audio)});
     QVERIFY(host.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(ffmpegRunsFor(folder), toolTimeout);
     // The job's processes: those of the folder but the host, which is in this test's group.
-    const auto jobProcesses = [&folder] {
-        QList<std::pair<qint64, qint64>> processes = processesMentioning(folder.toUtf8());
-        processes.removeIf([](const auto &process) { return process.second == ::getpgrp(); });
-        return processes;
-    };
-    const auto ffmpegRuns = [&jobProcesses] {
-        const QList<std::pair<qint64, qint64>> processes = jobProcesses();
-        return std::any_of(processes.cbegin(), processes.cend(), [](const auto &process) {
-            QFile name(u"/proc/"_qs + QString::number(process.first) + u"/comm"_qs);
-            return name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "ffmpeg";
-        });
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(ffmpegRuns(), toolTimeout);
-    const QList<std::pair<qint64, qint64>> processes = jobProcesses();
+    QList<std::pair<qint64, qint64>> processes = processesMentioning(folder.toUtf8());
+    processes.removeIf([](const auto &process) { return process.second == ::getpgrp(); });
 
     ::kill(static_cast<pid_t>(host.processId()), signal);
     QVERIFY(host.waitForFinished(5'000));
