@@ -51,11 +51,9 @@ DownloadQueue::DownloadQueue(QObject *parent) : QObject(parent) {}
 
 DownloadQueue::~DownloadQueue() {
     // The runs outlive the queue only until their children exit; none may be left behind,
-    // not even one whose job retry has already replaced in the list.
-    for (const DownloadJob *job : std::as_const(m_running)) {
-        if (const QProcess *process = runningProcess(*job))
-            ProcessGuard::stop(*process);
-    }
+    // not even one whose job retry has already replaced in the list, or whose launch is still
+    // under way.
+    terminateAll();
 }
 
 QList<DownloadJob *> DownloadQueue::jobs() const {
