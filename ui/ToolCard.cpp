@@ -50,6 +50,7 @@ ToolCard::ToolCard(ToolManager &tools, QWidget *parent) : QWidget(parent), m_too
         name->setFont(Fonts::medium(font()));
         auto *description = new TintedLabel(text.description, Tint::secondary);
         description->setFont(caption);
+        description->setWordWrap(true);
         auto *progress = new LinearProgress;
         auto *note = new TintedLabel(text.size, Tint::secondary);
         note->setFont(caption);
@@ -63,6 +64,7 @@ ToolCard::ToolCard(ToolManager &tools, QWidget *parent) : QWidget(parent), m_too
         const QString id = rawValue(tool).toLower();
         mark->setObjectName(id + u"Mark"_qs);
         progress->setObjectName(id + u"Progress"_qs);
+        progress->setAccessibleName(u"Installing "_qs + rawValue(tool));
         note->setObjectName(id + u"Note"_qs);
         trailing->setObjectName(id + u"Trailing"_qs);
 

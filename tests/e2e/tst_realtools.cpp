@@ -289,6 +289,7 @@ void TestRealTools::feedAsPlaylist() {
     QCOMPARE(job->files().size(), 3);
     for (const QUrl &file : job->files())
         QCOMPARE(QFileInfo(file.toLocalFile()).path(), playlist.path());
+    QCOMPARE(job->title(), u"Loopback Channel"_qs);
     QCOMPARE(m_positions, (QList<std::pair<std::optional<qint64>, std::optional<qint64>>>{
                               {1, 3}, {2, 3}, {3, 3}}));
 }
