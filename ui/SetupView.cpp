@@ -27,8 +27,10 @@ constexpr int textWidth = 440;
 // A wrapping label as wide as its text, up to a limit, so that a short text sits close to
 // what stands beside it and a long one wraps into centred lines.
 void fitToText(QLabel *label, int limit) {
-    label->setFixedWidth(
-        std::min(label->fontMetrics().horizontalAdvance(label->text()) + 2, limit));
+    const int width = std::min(label->fontMetrics().horizontalAdvance(label->text()) + 2, limit);
+    label->setFixedWidth(width);
+    // A centred box layout gives the label its width but not always the height for it.
+    label->setMinimumHeight(label->heightForWidth(width));
 }
 
 QWidget *centred(QWidget *content) {

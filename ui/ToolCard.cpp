@@ -73,7 +73,7 @@ ToolCard::ToolCard(ToolManager &tools, QWidget *parent) : QWidget(parent), m_too
         grid->addWidget(trailing, line, 2, Qt::AlignVCenter | Qt::AlignRight);
         grid->addWidget(description, line + 1, 1);
         line += 2;
-        m_rows.append({tool, mark, trailing, progress, note});
+        m_rows.append({tool, mark, trailing, progress, note, description});
     }
     connect(&tools, &ToolManager::phaseChanged, this, &ToolCard::refresh);
     connect(&tools, &ToolManager::installingToolChanged, this, &ToolCard::refresh);
@@ -100,6 +100,17 @@ void ToolCard::refresh() {
         } else {
             row.trailing->setCurrentIndex(0);
         }
+    }
+}
+
+void ToolCard::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    // The grid gives a wrapped description its width but not the height for it; a larger
+    // font makes a description take two lines.
+    for (const Row &row : std::as_const(m_rows)) {
+        const int needed = row.description->heightForWidth(row.description->width());
+        if (needed > 0 && row.description->minimumHeight() != needed)
+            row.description->setMinimumHeight(needed);
     }
 }
 
