@@ -2,6 +2,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QKeyEvent>
+#include <QtMath>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -39,7 +40,9 @@ int LinkField::visibleLines() const {
 int LinkField::heightFor(int lines) const {
     const int margins = qRound(2 * document()->documentMargin()) + contentsMargins().top() +
                         contentsMargins().bottom() + 2 * frameWidth();
-    return lines * fontMetrics().lineSpacing() + margins;
+    // The field counts each line at its height rounded up to whole pixels; with the rounded
+    // down height of the font's metrics a larger font left the last line short, and scrolled.
+    return lines * qCeil(QFontMetricsF(font()).lineSpacing()) + margins;
 }
 
 QSize LinkField::sizeHint() const {

@@ -121,10 +121,9 @@ void TestJobList::initTestCase() {
                               "file L/a.mp4\nfile L/b.mp4\nfile L/c.mp4\nfile L/d.mp4\n"));
     QVERIFY(
         m_scenarios.write(u"failing"_qs, "err ERROR: [generic] x: Video unavailable\nexit 1\n"));
-    QVERIFY(m_scenarios.write(u"titled"_qs,
-                              "out TKT|v|1|9|A_very_long_title_with_underscores_that_goes_on_"
-                              "and_on_past_the_edge_of_any_window_Tovik_could_have\n" +
-                                  progressLine(10, 1000, "2000", "5000") + "hang\n"));
+    QVERIFY(m_scenarios.write(
+        u"titled"_qs, "out TKT|v|1|9|" + QByteArray("Clean_title_with_underscores_").repeated(6) +
+                          "\n" + progressLine(10, 1000, "2000", "5000") + "hang\n"));
     QVERIFY(m_scenarios.write(u"failsSoon"_qs,
                               "out TKT|v|NA|NA|Soon\nsleep 400\nerr ERROR: Video unavailable\n"
                               "exit 1\n"));
@@ -574,6 +573,17 @@ void TestJobList::rowsStayInsideThemselves() {
         for (qsizetype i = 0; i + 1 < lines.size(); ++i)
             QVERIFY2(lines.at(i).bottom() < lines.at(i + 1).top(), qPrintable(where));
         QVERIFY2(titleInk.bottom() < lines.at(1).top(), qPrintable(where));
+        // Underscores are drawn: the title below its baseline has ink, though none of its
+        // letters descends.
+        if (JobRow::title(*job).contains(u'_')) {
+            const QImage image = m_view->viewport()->grab().toImage();
+            const QColor ground = m_view->palette().color(QPalette::Base);
+            int inked = 0;
+            for (int y = baseline + 1; y <= titleInk.bottom(); ++y)
+                for (int x = titleInk.left(); x <= titleInk.right(); ++x)
+                    inked += qGray(image.pixel(x, y)) < qGray(ground.rgb()) - 60 ? 1 : 0;
+            QVERIFY2(inked >= 3 * layout.titleText.count(u'_'), qPrintable(where));
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 
 using namespace GuiTest;
@@ -35,6 +36,7 @@ private Q_SLOTS:
     void dropAppendsWebLinksOnly_data();
     void dropAppendsWebLinksOnly();
     void dropWithoutWebLinksIsRefused();
+    void linkFieldGrowsToFourLines_data();
     void linkFieldGrowsToFourLines();
     void settingsAreWrittenOnlyWhenChanged();
     void settingsSurviveARelaunch();
@@ -267,17 +269,33 @@ void TestMainView::dropWithoutWebLinksIsRefused() {
     QCOMPARE(field()->text(), u"keep"_qs);
 }
 
+void TestMainView::linkFieldGrowsToFourLines_data() {
+    QTest::addColumn<double>("points");
+    for (const double points : {9.0, 12.0, 14.0})
+        QTest::addRow("%g pt", points) << points;
+}
+
 void TestMainView::linkFieldGrowsToFourLines() {
+    QFETCH(double, points);
+    QFont font = field()->font();
+    font.setPointSizeF(points);
+    field()->setFont(font);
+    field()->setText(u"a"_qs);
+    QTRY_VERIFY(field()->height() >= field()->sizeHint().height());
     const int one = field()->height();
     field()->setText(u"a\nb"_qs);
     QTRY_VERIFY(field()->height() > one);
     const int two = field()->height();
+    // Every line shows without scrolling, at any font size.
+    QVERIFY(!field()->verticalScrollBar()->isVisible());
     field()->setText(u"a\nb\nc\nd"_qs);
     QTRY_VERIFY(field()->height() > two);
     const int four = field()->height();
+    QVERIFY(!field()->verticalScrollBar()->isVisible());
     field()->setText(u"a\nb\nc\nd\ne\nf\ng"_qs);
     QTest::qWait(20);
     QCOMPARE(field()->height(), four);
+    QVERIFY(field()->verticalScrollBar()->isVisible());
     field()->setText(QString());
     QTRY_COMPARE(field()->height(), one);
 }
