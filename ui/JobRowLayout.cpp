@@ -79,7 +79,6 @@ JobRowLayout::JobRowLayout(const DownloadJob &job, const QFont &font, const QRec
     const int titleHeight = titleMetrics.height();
     const bool hasBar = JobRow::showsProgress(job);
     const int barHeight = hasBar ? qRound(LinearProgress::thickness) : 0;
-    const int statusHeight = static_cast<int>(statusLines.size()) * statusMetrics.lineSpacing();
     const Heights sizes = heights(hasBar, statusLines.size(), titleMetrics, statusMetrics);
     rowHeight = sizes.row;
 
@@ -92,14 +91,13 @@ JobRowLayout::JobRowLayout(const DownloadJob &job, const QFont &font, const QRec
         bar = QRect(textLeft, y, textWidth, barHeight);
         y = bar.bottom() + 1 + lineSpacing;
     }
-    status = QRect(textLeft, y, textWidth, statusHeight);
     for (qsizetype line = 0; line < statusLines.size(); ++line)
         statusLineRects.append(QRect(textLeft,
                                      y + static_cast<int>(line) * statusMetrics.lineSpacing(),
                                      textWidth, statusMetrics.height()));
 
     const int iconSide = std::min(iconBox - 2, qRound(titleHeight * 1.5));
-    const int middle = row.top() + std::min(row.height(), rowHeight) / 2;
+    const int middle = row.top() + row.height() / 2;
     icon = QRect(row.left() + horizontalPadding + (iconBox - iconSide) / 2, middle - iconSide / 2,
                  iconSide, iconSide);
     if (hasAction)

@@ -20,8 +20,7 @@ struct JobRowLayout {
     QFont statusFont;
     QRect icon;
     QRect title;
-    QRect bar; // empty without a progress bar
-    QRect status;
+    QRect bar;                    // empty without a progress bar
     QRect action;                 // empty without an action
     QString titleText;            // elided in the middle to fit
     QStringList statusLines;      // at most two, the second elided at its end

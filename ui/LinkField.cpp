@@ -2,9 +2,9 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QKeyEvent>
-#include <QtMath>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QtMath>
 
 namespace {
 constexpr int maxLines = 4;
