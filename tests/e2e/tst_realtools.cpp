@@ -252,6 +252,8 @@ void TestRealTools::dashVideo720() {
     QCOMPARE(m_states, (QList<State>{DownloadJob::Downloading{}, DownloadJob::Processing{},
                                      DownloadJob::Finished{}}));
     QCOMPARE(job->playlistIndex(), std::nullopt);
+    // A single video keeps its own title: no playlist title stands in for it.
+    QCOMPARE(job->title().value_or(QString()), QFileInfo(file).completeBaseName());
 }
 
 void TestRealTools::dashAudio() {
