@@ -24,10 +24,12 @@ namespace {
 enum Page { checkingPage, needsInstallPage, installingPage, readyPage, failedPage };
 constexpr int textWidth = 440;
 
-// A wrapping label as wide as its text, up to a limit, so that a short text sits close to
-// what stands beside it and a long one wraps into centred lines.
+// A wrapping label as wide as its text, or as its widest line once wrapped at the limit, so
+// that what stands beside it (the failure's symbol) sits close to the text.
 void fitToText(QLabel *label, int limit) {
-    const int width = std::min(label->fontMetrics().horizontalAdvance(label->text()) + 2, limit);
+    const QRect wrapped = label->fontMetrics().boundingRect(QRect(0, 0, limit, 100'000),
+                                                            Qt::TextWordWrap, label->text());
+    const int width = std::min(wrapped.width() + 2, limit);
     label->setFixedWidth(width);
     // A centred box layout gives the label its width but not always the height for it.
     label->setMinimumHeight(label->heightForWidth(width));
@@ -148,7 +150,8 @@ QString SetupView::storageSentence(const QString &toolFolder) {
     Q_UNUSED(toolFolder)
     const QString place = u"Application Support"_qs;
 #else
-    const QString place = MainView::displayPath(toolFolder);
+    // Word joiners after the slashes keep the path on one line.
+    const QString place = MainView::displayPath(toolFolder).replace(u'/', u"/\u2060"_qs);
 #endif
     return u"They are downloaded from their official sources, checked against the published "
            "checksums, and stored in %1. yt-dlp keeps itself up to date."_qs.arg(place);

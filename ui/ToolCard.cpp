@@ -71,7 +71,8 @@ ToolCard::ToolCard(ToolManager &tools, QWidget *parent) : QWidget(parent), m_too
         grid->addWidget(mark, line, 0, Qt::AlignVCenter);
         grid->addWidget(name, line, 1);
         grid->addWidget(trailing, line, 2, Qt::AlignVCenter | Qt::AlignRight);
-        grid->addWidget(description, line + 1, 1);
+        // The trailing item stands beside the name only; the description may use its width.
+        grid->addWidget(description, line + 1, 1, 1, 2);
         line += 2;
         m_rows.append({tool, mark, trailing, progress, note, description});
     }
