@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Tovik and saves a PNG of each of its screens: setup needing all tools, installing,
 # failed; the empty main view; jobs waiting, downloading, processing, finished, finished with
-# a warning, cancelled and failed; the full list. The walk runs three times: as it comes, at a
+# a warning, cancelled and failed; the full list; a failed reinstallation. The walk runs three times: as it comes, at a
 # 12 pt font (names end in -12pt) and in a dark palette (-dark). Runs on a private home with
 # the fake yt-dlp and a loopback release site, in a virtual X display with a window manager
 # when xvfb and openbox are installed.

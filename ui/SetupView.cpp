@@ -80,6 +80,7 @@ SetupView::SetupView(ToolManager &tools, QWidget *parent)
     m_failure->setObjectName(u"failureMessage"_qs);
     m_failure->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_hint->setObjectName(u"failureHint"_qs);
+    m_hint->setFont(Fonts::callout(font()));
 
     auto *failure = new QWidget;
     auto *failureLine = new QHBoxLayout;

@@ -262,6 +262,13 @@ int main(int argc, char *argv[]) {
         field->setText(u"https://example.com/watch?v=intro\nhttps://example.com/watch?v=outro"_qs);
     ok = ok && shooter.shoot(window, u"main-jobs"_qs);
 
+    // A reinstallation that fails while every tool is still in place.
+    ok = ok && showJobs(app, {}, output);
+    if (ok)
+        tools.install(true);
+    ok = ok && waitFor([&] { return phaseIs<ToolManager::Failed>(tools); }) &&
+         shooter.shoot(window, u"setup-reinstall-failed"_qs);
+
     if (!ok)
         std::fprintf(stderr, "a screen did not come up in time\n");
     return ok ? 0 : 1;
