@@ -12,6 +12,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QWheelEvent>
@@ -507,6 +508,22 @@ void TestJobList::longFailuresTakeTwoLines() {
                  JobRowLayout(*m_model->job(index), m_view->font(), row).rowHeight);
     }
     QTRY_VERIFY(m_view->visualRect(longRow).height() > m_view->visualRect(shortRow).height());
+
+    // Painted into a row laid out for an earlier, shorter state, the row keeps to its
+    // rectangle: nothing runs into its neighbours.
+    QImage image(560, 200, QImage::Format_ARGB32);
+    image.fill(Qt::magenta);
+    QStyleOptionViewItem option;
+    option.initFrom(m_view.get());
+    option.rect = QRect(0, 80, 560, 30);
+    QPainter painter(&image);
+    m_view->itemDelegate()->paint(&painter, option, longRow);
+    painter.end();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (!option.rect.contains(x, y))
+                QVERIFY2(image.pixel(x, y) == QColor(Qt::magenta).rgb(),
+                         qPrintable(u"painted at %1,%2"_qs.arg(x).arg(y)));
 }
 
 QRect TestJobList::actionRect(const QModelIndex &index) const {
