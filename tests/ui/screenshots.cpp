@@ -37,7 +37,7 @@ bool writeScenarios(const Scenarios &scenarios) {
                                              "out TKP|v|finished|100|100|NA|NA|NA\nhang\n") &&
            scenarios.write(u"finished"_qs, "out TKT|v|NA|NA|Episode 12 — Interview\n"
                                            "file Episode 12 — Interview.m4a\n") &&
-           scenarios.write(u"warning"_qs, "out TKT|v|3|4|\"Lecture series\"|Part 3\n"
+           scenarios.write(u"warning"_qs, "out TKT|v|3|4|\"Lecture series\"|Lecture 3\n"
                                           "file Lectures/Part 1.mp4\nfile Lectures/Part 2.mp4\n"
                                           "file Lectures/Part 3.mp4\n"
                                           "err ERROR: [generic] p4: Video unavailable\nexit 1\n") &&
