@@ -115,7 +115,8 @@ void DownloadJob::handle(const YTDLPEvent &event) {
     };
 
     if (const auto *item = std::get_if<YTDLPEvent::Item>(&event.value)) {
-        setTitle(item->title);
+        // A playlist's entries all go under the playlist's own title: that is what was asked for.
+        setTitle(item->playlistTitle ? *item->playlistTitle : item->title);
         setIndex(item->index);
         setCount(item->count);
         m_partsFinished = 0;

@@ -15,8 +15,10 @@ const auto progressTemplate =
     QStringLiteral("download:TKP|%(info.id)s|%(progress.status)s|%(progress.downloaded_bytes)s|"
                    "%(progress.total_bytes)s|%(progress.total_bytes_estimate)s|%(progress.speed)s|"
                    "%(progress.eta)s|%(progress.fragment_index)s|%(progress.fragment_count)s");
-const auto itemTemplate =
-    QStringLiteral("video:TKT|%(id)s|%(playlist_index)s|%(playlist_count)s|%(title)s");
+// The playlist title comes as a JSON string, so that bars of its own cannot be taken for
+// field separators; "" when the item belongs to no playlist.
+const auto itemTemplate = QStringLiteral(
+    "video:TKT|%(id)s|%(playlist_index)s|%(playlist_count)s|%(playlist_title|)j|%(title)s");
 const auto fileTemplate = QStringLiteral("after_move:TKF|%(id)s|%(filepath)s");
 
 QStringList formatGroup(OutputFormat format) {

@@ -12,6 +12,8 @@ struct YTDLPEvent {
         std::optional<qint64> index;
         std::optional<qint64> count;
         QString title;
+        // The title of the playlist the item belongs to, when yt-dlp names one.
+        std::optional<QString> playlistTitle = std::nullopt;
         friend bool operator==(const Item &, const Item &) = default;
     };
 

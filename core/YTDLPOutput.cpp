@@ -1,5 +1,7 @@
 #include "YTDLPOutput.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -119,15 +121,41 @@ std::optional<double> speed(QStringView text) {
     return value;
 }
 
-// After the marker: id|index|count|title, the title keeping any bars of its own.
+// The length of the JSON string at the start of the text, quotes included, when a bar follows
+// it; zero otherwise.
+qsizetype quotedLength(QStringView text) {
+    if (!text.startsWith(u'"'))
+        return 0;
+    for (qsizetype i = 1; i < text.size(); ++i) {
+        if (text[i] == u'\\')
+            ++i;
+        else if (text[i] == u'"')
+            return i + 1 < text.size() && text[i + 1] == u'|' ? i + 1 : 0;
+    }
+    return 0;
+}
+
+// After the marker: id|index|count|"playlist title"|title, the title keeping any bars of its
+// own. A line without the quoted playlist title reads as id|index|count|title.
 std::optional<YTDLPEvent> item(Fields fields) {
     const std::optional<QStringView> id = fields.next();
     const std::optional<QStringView> index = fields.next();
     const std::optional<QStringView> count = fields.next();
     if (!count)
         return std::nullopt;
-    return YTDLPEvent::Item{id->toString(), integer(*index), integer(*count),
-                            fields.rest().toString()};
+    QStringView title = fields.rest();
+    std::optional<QString> playlistTitle;
+    if (const qsizetype quoted = quotedLength(title)) {
+        const QJsonArray parsed =
+            QJsonDocument::fromJson('[' + title.first(quoted).toUtf8() + ']').array();
+        if (parsed.size() == 1 && parsed.first().isString()) {
+            if (QString text = parsed.first().toString(); !text.isEmpty())
+                playlistTitle = std::move(text);
+            title = title.sliced(quoted + 1);
+        }
+    }
+    return YTDLPEvent::Item{id->toString(), integer(*index), integer(*count), title.toString(),
+                            playlistTitle};
 }
 
 // After the marker: id|status|downloaded|total|estimate|speed|eta, optionally followed by

@@ -3,6 +3,8 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 
 #if defined(Q_OS_LINUX)
 #include <QCoro/QCoroDBusPendingCall>
@@ -23,6 +25,22 @@ std::optional<QString> runFolderDialog(QWidget *parent, const QString &start) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().front();
+}
+
+bool askToQuit(QWidget *parent, int running) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(u"Quit Tovik?"_qs);
+    box.setText(u"Quit Tovik?"_qs);
+    box.setInformativeText(
+        running == 1 ? u"1 download is still running. Quitting stops it."_qs
+                     : u"%1 downloads are still running. Quitting stops them."_qs.arg(running));
+    QPushButton *quit = box.addButton(u"Quit"_qs, QMessageBox::DestructiveRole);
+    QPushButton *cancel = box.addButton(u"Cancel"_qs, QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == quit;
 }
 
 void openInFileManager(const QUrl &folder) {
@@ -60,5 +78,5 @@ void showInFileManager(const QList<QUrl> &files) {
 
 Desktop Desktop::system() {
     return {runFolderDialog, openInFileManager,
-            [](const QList<QUrl> &files) { showInFileManager(files); }};
+            [](const QList<QUrl> &files) { showInFileManager(files); }, askToQuit};
 }

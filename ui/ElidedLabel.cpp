@@ -1,8 +1,10 @@
 #include "ElidedLabel.h"
 
+#include <QEvent>
 #include <QPainter>
 
-ElidedLabel::ElidedLabel(Tint role, QWidget *parent) : QWidget(parent), m_role(role) {
+ElidedLabel::ElidedLabel(Tint role, Qt::TextElideMode mode, QWidget *parent)
+    : QWidget(parent), m_role(role), m_mode(mode) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
@@ -11,9 +13,13 @@ void ElidedLabel::setText(const QString &text) {
         return;
     m_text = text;
     setAccessibleName(text);
-    setToolTip(text);
+    updateToolTip();
     updateGeometry();
     update();
+}
+
+QString ElidedLabel::shownText() const {
+    return fontMetrics().elidedText(m_text, m_mode, width());
 }
 
 QSize ElidedLabel::sizeHint() const {
@@ -27,6 +33,20 @@ QSize ElidedLabel::minimumSizeHint() const {
 void ElidedLabel::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setPen(tint(m_role, palette()));
-    const QString shown = fontMetrics().elidedText(m_text, Qt::ElideMiddle, width());
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, shown);
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, shownText());
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    updateToolTip();
+}
+
+void ElidedLabel::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        updateToolTip();
+}
+
+void ElidedLabel::updateToolTip() {
+    setToolTip(shownText() == m_text ? QString() : m_text);
 }

@@ -1,6 +1,7 @@
 #include "Footer.h"
 
 #include "DownloadQueue.h"
+#include "ElidedLabel.h"
 #include "Fonts.h"
 #include "JobListModel.h"
 #include "LinkButton.h"
@@ -10,11 +11,14 @@
 #include <QHBoxLayout>
 
 Footer::Footer(ToolManager &tools, DownloadQueue &queue, const JobListModel &jobs, QWidget *parent)
-    : QWidget(parent), m_tools(tools), m_updateMessage(new TintedLabel(QString(), Tint::secondary)),
+    : QWidget(parent), m_tools(tools),
+      m_updateMessage(new ElidedLabel(Tint::secondary, Qt::ElideRight)),
       m_version(new TintedLabel(QString(), Tint::tertiary)) {
     setFont(Fonts::caption(font()));
-    auto *note = new TintedLabel(u"Only download videos you own or have permission to save."_qs,
-                                 Tint::secondary);
+    // In a narrow window the texts end in "…" and show in full as their tooltips.
+    auto *note = new ElidedLabel(Tint::secondary, Qt::ElideRight);
+    note->setText(u"Only download videos you own or have permission to save."_qs);
+    note->setObjectName(u"legalNote"_qs);
     auto *clear = new LinkButton(u"Clear Finished"_qs);
     m_updateMessage->setObjectName(u"updateMessage"_qs);
     m_version->setObjectName(u"ytdlpVersion"_qs);
@@ -23,8 +27,7 @@ Footer::Footer(ToolManager &tools, DownloadQueue &queue, const JobListModel &job
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(16, 8, 16, 8);
     layout->setSpacing(12);
-    layout->addWidget(note);
-    layout->addStretch();
+    layout->addWidget(note, 1);
     layout->addWidget(m_updateMessage);
     layout->addWidget(m_version);
     layout->addWidget(clear);

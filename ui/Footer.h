@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class ElidedLabel;
 class JobListModel;
 class LinkButton;
 class QLabel;
@@ -21,6 +22,6 @@ private:
     void showToolStatus();
 
     ToolManager &m_tools;
-    QLabel *m_updateMessage;
+    ElidedLabel *m_updateMessage;
     QLabel *m_version;
 };

@@ -63,7 +63,11 @@ QVariant JobListModel::data(const QModelIndex &index, int role) const {
     case Qt::AccessibleTextRole:
         return JobRow::title(*shown);
     case Qt::AccessibleDescriptionRole:
-        return JobRow::statusText(*shown);
+        return JobRow::accessibleDescription(*shown);
+    case Qt::ToolTipRole:
+        if (const auto message = JobRow::errorMessage(*shown))
+            return *message;
+        return {};
     default:
         return {};
     }
@@ -74,6 +78,11 @@ void JobListModel::follow(int first, int last) {
     for (int row = first; row <= last; ++row) {
         const DownloadJob *job = m_jobs.at(row);
         connect(job, &DownloadJob::changed, this, [this, job] { noteChange(job); });
+        // A new state changes the row's action and often its height: shown without delay.
+        connect(job, &DownloadJob::stateChanged, this, [this, job] {
+            m_changed.insert(job);
+            m_refresh.start(0);
+        });
         recordEnded(job);
     }
     if (hadEnded != hasEndedJobs())

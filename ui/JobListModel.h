@@ -13,7 +13,8 @@ class DownloadQueue;
 // The queue's jobs as a list model, one row per job in the queue's order. A job's changes
 // are announced as dataChanged for the changed rows only, so that a busy download repaints
 // its own row and nothing else, and at most every refreshInterval: a download that reports
-// its progress a thousand times a second is still repainted only a few times.
+// its progress a thousand times a second is still repainted only a few times. A change of
+// state is announced in the next turn of the event loop.
 class JobListModel : public QAbstractListModel {
     Q_OBJECT
 

@@ -32,23 +32,38 @@ JobListView::JobListView(JobListModel &model, ToolManager &tools, DownloadQueue 
     setMouseTracking(true);
 
     m_button->hide();
+    // The button acts on the job it was placed for, and only while that job still offers
+    // the action it shows; otherwise the click just brings the button up to date.
     connect(m_button, &IconButton::clicked, this, [this] {
-        if (DownloadJob *job = jobAt(m_buttonIndex))
-            if (const auto action = JobRow::action(*job))
-                perform(*action, job);
+        DownloadJob *job = m_buttonJob.data();
+        if (job && m_buttonAction && m_queue.jobs().contains(job) &&
+            JobRow::action(*job) == m_buttonAction)
+            perform(*m_buttonAction, job);
+        placeButton();
     });
     // Rows move under a resting mouse when jobs are added or removed.
-    const auto rowsMoved = [this] {
-        if (viewport()->underMouse())
-            m_hovered = indexAt(viewport()->mapFromGlobal(QCursor::pos()));
-        placeButton();
-    };
-    connect(&model, &QAbstractItemModel::rowsInserted, this, rowsMoved, Qt::QueuedConnection);
-    connect(&model, &QAbstractItemModel::rowsRemoved, this, rowsMoved, Qt::QueuedConnection);
+    connect(&model, &QAbstractItemModel::rowsInserted, this, &JobListView::placeButton,
+            Qt::QueuedConnection);
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, &JobListView::placeButton,
+            Qt::QueuedConnection);
 }
 
 DownloadJob *JobListView::jobAt(const QModelIndex &index) const {
     return m_model.job(index);
+}
+
+DownloadJob *JobListView::selectedJob() const {
+    const QModelIndex current = currentIndex();
+    return selectionModel()->isSelected(current) ? jobAt(current) : nullptr;
+}
+
+QModelIndex JobListView::actionAt(const QPoint &position) const {
+    const QModelIndex index = indexAt(position);
+    const DownloadJob *job = jobAt(index);
+    if (!job || !JobRow::action(*job))
+        return {};
+    return JobRowLayout(*job, font(), visualRect(index)).action.contains(position) ? index
+                                                                                   : QModelIndex();
 }
 
 void JobListView::perform(JobRow::Action action, DownloadJob *job) {
@@ -70,6 +85,10 @@ void JobListView::perform(JobRow::MenuItem item, DownloadJob *job) {
     case JobRow::MenuItem::copyLink:
         QGuiApplication::clipboard()->clear();
         QGuiApplication::clipboard()->setText(job->request().url.toString(QUrl::FullyEncoded));
+        return;
+    case JobRow::MenuItem::copyError:
+        QGuiApplication::clipboard()->clear();
+        QGuiApplication::clipboard()->setText(JobRow::errorMessage(*job).value_or(QString()));
         return;
     case JobRow::MenuItem::remove:
         m_queue.remove(job);
@@ -105,7 +124,7 @@ void JobListView::contextMenuEvent(QContextMenuEvent *event) {
 }
 
 void JobListView::keyPressEvent(QKeyEvent *event) {
-    DownloadJob *job = jobAt(currentIndex());
+    DownloadJob *job = selectedJob();
     switch (event->key()) {
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
@@ -123,7 +142,7 @@ void JobListView::keyPressEvent(QKeyEvent *event) {
         }
         break;
     case Qt::Key_Menu:
-        if (currentIndex().isValid()) {
+        if (job) {
             openMenu(currentIndex(), visualRect(currentIndex()).bottomLeft());
             return;
         }
@@ -136,18 +155,39 @@ void JobListView::keyPressEvent(QKeyEvent *event) {
 
 void JobListView::mouseMoveEvent(QMouseEvent *event) {
     QListView::mouseMoveEvent(event);
-    const QModelIndex hovered = indexAt(event->position().toPoint());
-    if (hovered != m_hovered) {
-        m_hovered = hovered;
-        placeButton();
-    }
+    placeButton();
+}
+
+void JobListView::mousePressEvent(QMouseEvent *event) {
+    m_pressedAction = event->button() == Qt::LeftButton
+                          ? QPersistentModelIndex(actionAt(event->position().toPoint()))
+                          : QPersistentModelIndex();
+    QListView::mousePressEvent(event);
+}
+
+void JobListView::mouseReleaseEvent(QMouseEvent *event) {
+    QListView::mouseReleaseEvent(event);
+    const QModelIndex pressed = m_pressedAction;
+    m_pressedAction = QPersistentModelIndex();
+    if (event->button() != Qt::LeftButton || !pressed.isValid() ||
+        actionAt(event->position().toPoint()) != pressed)
+        return;
+    DownloadJob *job = jobAt(pressed);
+    perform(*JobRow::action(*job), job);
+    placeButton();
+}
+
+void JobListView::focusInEvent(QFocusEvent *event) {
+    QListView::focusInEvent(event);
+    // The row the keys act on is shown as selected from the moment the list has focus.
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && !selectionModel()->isSelected(current))
+        selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
 }
 
 bool JobListView::viewportEvent(QEvent *event) {
-    if (event->type() == QEvent::Leave && m_hovered.isValid()) {
-        m_hovered = QPersistentModelIndex();
+    if (event->type() == QEvent::Leave || event->type() == QEvent::Enter)
         placeButton();
-    }
     return QListView::viewportEvent(event);
 }
 
@@ -188,9 +228,13 @@ void JobListView::scrollContentsBy(int dx, int dy) {
 }
 
 void JobListView::placeButton() {
+    // The row under a resting pointer changes when the list scrolls or rows change height.
+    const QModelIndex hovered = viewport()->underMouse()
+                                    ? indexAt(viewport()->mapFromGlobal(QCursor::pos()))
+                                    : QModelIndex();
     const QModelIndex target =
-        m_hovered.isValid() && !m_button->hasFocus() ? QModelIndex(m_hovered) : currentIndex();
-    const DownloadJob *job = jobAt(target);
+        hovered.isValid() && !m_button->hasFocus() ? hovered : currentIndex();
+    DownloadJob *job = jobAt(target);
     const auto action = job ? JobRow::action(*job) : std::nullopt;
     const QModelIndex host = action ? target : QModelIndex();
     if (host != m_buttonIndex) {
@@ -201,6 +245,8 @@ void JobListView::placeButton() {
         if (host.isValid())
             update(host);
     }
+    m_buttonJob = action ? job : nullptr;
+    m_buttonAction = action;
     if (!action) {
         m_button->hide();
         return;

@@ -1,10 +1,12 @@
 #include "JobRow.h"
 
 #include "DownloadJob.h"
+#include "ErrorText.h"
 #include "Platform.h"
 
 #include <QFileInfo>
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -76,9 +78,22 @@ QString JobRow::statusText(const DownloadJob &job) {
             else if constexpr (std::is_same_v<S, DownloadJob::Cancelled>)
                 return u"Cancelled"_qs;
             else
-                return state.message;
+                return ErrorText::forDownload(state.message);
         },
         job.state());
+}
+
+std::optional<QString> JobRow::errorMessage(const DownloadJob &job) {
+    if (const auto *failed = std::get_if<DownloadJob::Failed>(&job.state()))
+        return failed->message;
+    return std::nullopt;
+}
+
+QString JobRow::accessibleDescription(const DownloadJob &job) {
+    if (!showsProgress(job))
+        return statusText(job);
+    return u"%1 % done · "_qs.arg(qRound(std::clamp(job.fraction(), 0.0, 1.0) * 100)) +
+           statusText(job);
 }
 
 bool JobRow::statusIsError(const DownloadJob &job) {
@@ -147,6 +162,8 @@ QString JobRow::actionToolTip(Action action, const Platform &platform) {
 QList<JobRow::MenuItem> JobRow::menuItems(const DownloadJob &job) {
     if (job.isActive())
         return {MenuItem::copyLink};
+    if (is<DownloadJob::Failed>(job))
+        return {MenuItem::copyLink, MenuItem::copyError, MenuItem::remove};
     return {MenuItem::copyLink, MenuItem::remove};
 }
 
@@ -154,6 +171,8 @@ QString JobRow::menuItemText(MenuItem item) {
     switch (item) {
     case MenuItem::copyLink:
         return u"Copy Link"_qs;
+    case MenuItem::copyError:
+        return u"Copy Error"_qs;
     case MenuItem::remove:
         return u"Remove"_qs;
     }

@@ -21,11 +21,16 @@ struct StatusIcon {
 };
 
 enum class Action { cancel, reveal, retry };
-enum class MenuItem { copyLink, remove };
+enum class MenuItem { copyLink, copyError, remove };
 
 // The job's title once known, otherwise its link.
 QString title(const DownloadJob &job);
+// Failures in plain words (see ErrorText); the full message is errorMessage().
 QString statusText(const DownloadJob &job);
+// A failed job's message as it came, for its tooltip and "Copy Error".
+std::optional<QString> errorMessage(const DownloadJob &job);
+// The status, and the progress while the job works, for assistive technology.
+QString accessibleDescription(const DownloadJob &job);
 // Failed jobs show their status in red.
 bool statusIsError(const DownloadJob &job);
 // Downloading and processing jobs show a progress bar.

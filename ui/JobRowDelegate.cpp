@@ -41,6 +41,7 @@ void JobRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
     const JobRowLayout layout(*job, option.font, option.rect);
     const QPalette &palette = option.palette;
     painter->save();
+    painter->setClipRect(option.rect);
     painter->setRenderHint(QPainter::Antialiasing);
 
     if (option.state & QStyle::State_Selected) {
@@ -73,12 +74,9 @@ void JobRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
 
     painter->setFont(layout.statusFont);
     painter->setPen(tint(JobRow::statusIsError(*job) ? Tint::red : Tint::secondary, palette));
-    const int lineHeight = QFontMetrics(layout.statusFont).lineSpacing();
-    QRect line(layout.status.topLeft(), QSize(layout.status.width(), lineHeight));
-    for (const QString &text : layout.statusLines) {
-        painter->drawText(line, Qt::AlignLeft | Qt::AlignVCenter, text);
-        line.translate(0, lineHeight);
-    }
+    for (qsizetype line = 0; line < layout.statusLines.size(); ++line)
+        painter->drawText(layout.statusLineRects.at(line), Qt::AlignLeft | Qt::AlignVCenter,
+                          layout.statusLines.at(line));
 
     if (const auto action = JobRow::action(*job); action && index != m_liveButton) {
         Icons::paint(*painter, QRectF(layout.action).adjusted(3, 3, -3, -3),

@@ -79,21 +79,25 @@ JobRowLayout::JobRowLayout(const DownloadJob &job, const QFont &font, const QRec
     const int titleHeight = titleMetrics.height();
     const bool hasBar = JobRow::showsProgress(job);
     const int barHeight = hasBar ? qRound(LinearProgress::thickness) : 0;
-    const int statusHeight = static_cast<int>(statusLines.size()) * statusMetrics.lineSpacing();
     const Heights sizes = heights(hasBar, statusLines.size(), titleMetrics, statusMetrics);
     rowHeight = sizes.row;
 
-    const int top = row.top() + (rowHeight - sizes.content) / 2;
+    // Centred in the row as the list laid it out; a row laid out for an earlier state of the
+    // job starts at its top, and the delegate clips what does not fit.
+    const int top = row.top() + std::max(0, (row.height() - sizes.content) / 2);
     title = QRect(textLeft, top, textWidth, titleHeight);
     int y = title.bottom() + 1 + lineSpacing;
     if (barHeight > 0) {
         bar = QRect(textLeft, y, textWidth, barHeight);
         y = bar.bottom() + 1 + lineSpacing;
     }
-    status = QRect(textLeft, y, textWidth, statusHeight);
+    for (qsizetype line = 0; line < statusLines.size(); ++line)
+        statusLineRects.append(QRect(textLeft,
+                                     y + static_cast<int>(line) * statusMetrics.lineSpacing(),
+                                     textWidth, statusMetrics.height()));
 
     const int iconSide = std::min(iconBox - 2, qRound(titleHeight * 1.5));
-    const int middle = row.top() + rowHeight / 2;
+    const int middle = row.top() + row.height() / 2;
     icon = QRect(row.left() + horizontalPadding + (iconBox - iconSide) / 2, middle - iconSide / 2,
                  iconSide, iconSide);
     if (hasAction)

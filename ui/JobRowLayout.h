@@ -1,13 +1,15 @@
 #pragma once
 
 #include <QFont>
+#include <QList>
 #include <QRect>
 #include <QStringList>
 
 class DownloadJob;
 
 // Where each part of one job row goes, for a row of a given width: the delegate's size hint
-// and its painting use the same rectangles, and so does the row's live action button.
+// and its painting use the same rectangles, and so does the row's live action button. The
+// parts are centred in the row's rectangle; rowHeight is the height the row needs.
 struct JobRowLayout {
     JobRowLayout(const DownloadJob &job, const QFont &font, const QRect &row);
 
@@ -18,11 +20,11 @@ struct JobRowLayout {
     QFont statusFont;
     QRect icon;
     QRect title;
-    QRect bar; // empty without a progress bar
-    QRect status;
-    QRect action;            // empty without an action
-    QString titleText;       // elided in the middle to fit
-    QStringList statusLines; // at most two, the second elided at its end
+    QRect bar;                    // empty without a progress bar
+    QRect action;                 // empty without an action
+    QString titleText;            // elided in the middle to fit
+    QStringList statusLines;      // at most two, the second elided at its end
+    QList<QRect> statusLineRects; // one per status line, as tall as the status font
     int rowHeight = 0;
 
     static constexpr int horizontalPadding = 12;

@@ -2,12 +2,55 @@
 
 #include "Colors.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <algorithm>
 
+namespace {
+
+// A read-only progress bar from 0 to 100.
+class AccessibleProgress : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit AccessibleProgress(LinearProgress *bar)
+        : QAccessibleWidget(bar, QAccessible::ProgressBar) {}
+
+    void *interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Value)
+            return u"%1 %"_qs.arg(percent());
+        return QAccessibleWidget::text(kind);
+    }
+    QVariant currentValue() const override { return percent(); }
+    void setCurrentValue(const QVariant &) override {}
+    QVariant maximumValue() const override { return 100; }
+    QVariant minimumValue() const override { return 0; }
+    QVariant minimumStepSize() const override { return 0; }
+
+private:
+    int percent() const { return qRound(static_cast<LinearProgress *>(widget())->value() * 100); }
+};
+
+QAccessibleInterface *accessibleProgress(const QString &className, QObject *object) {
+    if (className == u"LinearProgress"_qs && object && object->isWidgetType())
+        return new AccessibleProgress(static_cast<LinearProgress *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 LinearProgress::LinearProgress(QWidget *parent) : QWidget(parent) {
+    static const bool registered = [] {
+        QAccessible::installFactory(accessibleProgress);
+        return true;
+    }();
+    Q_UNUSED(registered)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setAccessibleName(u"Progress"_qs);
 }
 
 void LinearProgress::setValue(double value) {
@@ -15,7 +58,8 @@ void LinearProgress::setValue(double value) {
     if (value == m_value)
         return;
     m_value = value;
-    setAccessibleDescription(u"%1 %"_qs.arg(qRound(value * 100)));
+    QAccessibleValueChangeEvent event(this, qRound(value * 100));
+    QAccessible::updateAccessibility(&event);
     update();
 }
 

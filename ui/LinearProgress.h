@@ -4,7 +4,8 @@
 
 class QPainter;
 
-// A thin determinate progress bar: an accent bar on a faint track.
+// A thin determinate progress bar: an accent bar on a faint track. Assistive technology
+// sees a progress bar with its value in per cent.
 class LinearProgress : public QWidget {
     Q_OBJECT
 

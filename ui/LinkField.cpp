@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QtMath>
 
 namespace {
 constexpr int maxLines = 4;
@@ -39,7 +40,9 @@ int LinkField::visibleLines() const {
 int LinkField::heightFor(int lines) const {
     const int margins = qRound(2 * document()->documentMargin()) + contentsMargins().top() +
                         contentsMargins().bottom() + 2 * frameWidth();
-    return lines * fontMetrics().lineSpacing() + margins;
+    // The field counts each line at its height rounded up to whole pixels; with the rounded
+    // down height of the font's metrics a larger font left the last line short, and scrolled.
+    return lines * qCeil(QFontMetricsF(font()).lineSpacing()) + margins;
 }
 
 QSize LinkField::sizeHint() const {

@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMimeData>
@@ -183,6 +184,9 @@ void MainView::start() {
         requests.append({link, m_format, m_includePlaylist, folder});
     m_queue.add(requests, m_tools.paths());
     m_input->setText(QString());
+    // The Download button has just been disabled; focus goes back to the field, ready for
+    // the next links, rather than on to whatever follows the button.
+    m_input->setFocus(Qt::OtherFocusReason);
 }
 
 void MainView::appendToInput(const QString &text) {
@@ -197,8 +201,22 @@ void MainView::paste() {
     appendToInput(clipboard->text().trimmed());
 }
 
+QString MainView::chooserStart(const QString &path) {
+    if (QDir::isRelativePath(path))
+        return QDir::homePath();
+    // The folder itself may not exist yet (the default before the first download).
+    QString folder = QDir::cleanPath(path);
+    while (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder)
+            return QDir::homePath();
+        folder = parent;
+    }
+    return folder;
+}
+
 void MainView::chooseFolder() {
-    if (const auto chosen = m_desktop.chooseFolder(this, m_outputPath)) {
+    if (const auto chosen = m_desktop.chooseFolder(this, chooserStart(m_outputPath))) {
         m_outputPath = *chosen;
         m_preferences.setOutputPath(m_outputPath);
         showFolder();

@@ -36,6 +36,9 @@ public:
 
     // The folder as the folder row shows it, the home folder written as "~".
     static QString displayPath(const QString &path);
+    // Where the folder chooser opens for a folder: the nearest one of it and its parents
+    // that exists, or the home folder.
+    static QString chooserStart(const QString &path);
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;

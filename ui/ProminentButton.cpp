@@ -45,8 +45,8 @@ void ProminentButton::paintEvent(QPaintEvent *) {
     const Metrics m = metrics(m_size, fontMetrics());
     const QRectF body = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
 
-    QColor fill = tint(Tint::accent, pal);
-    QColor text = pal.color(QPalette::HighlightedText);
+    QColor fill = prominentFill(pal);
+    QColor text = prominentText(pal);
     if (!isEnabled()) {
         fill = tint(Tint::primary, pal);
         fill.setAlphaF(0.16f);
@@ -62,7 +62,7 @@ void ProminentButton::paintEvent(QPaintEvent *) {
     painter.drawRoundedRect(body, m.radius, m.radius);
 
     if (hasFocus()) {
-        QColor ring = tint(Tint::accent, pal);
+        QColor ring = prominentFill(pal);
         ring.setAlphaF(0.5f);
         painter.setPen(QPen(ring, 2.5));
         painter.setBrush(Qt::NoBrush);

@@ -50,6 +50,7 @@ ToolCard::ToolCard(ToolManager &tools, QWidget *parent) : QWidget(parent), m_too
         name->setFont(Fonts::medium(font()));
         auto *description = new TintedLabel(text.description, Tint::secondary);
         description->setFont(caption);
+        description->setWordWrap(true);
         auto *progress = new LinearProgress;
         auto *note = new TintedLabel(text.size, Tint::secondary);
         note->setFont(caption);
@@ -63,15 +64,17 @@ ToolCard::ToolCard(ToolManager &tools, QWidget *parent) : QWidget(parent), m_too
         const QString id = rawValue(tool).toLower();
         mark->setObjectName(id + u"Mark"_qs);
         progress->setObjectName(id + u"Progress"_qs);
+        progress->setAccessibleName(u"Installing "_qs + rawValue(tool));
         note->setObjectName(id + u"Note"_qs);
         trailing->setObjectName(id + u"Trailing"_qs);
 
         grid->addWidget(mark, line, 0, Qt::AlignVCenter);
         grid->addWidget(name, line, 1);
         grid->addWidget(trailing, line, 2, Qt::AlignVCenter | Qt::AlignRight);
-        grid->addWidget(description, line + 1, 1);
+        // The trailing item stands beside the name only; the description may use its width.
+        grid->addWidget(description, line + 1, 1, 1, 2);
         line += 2;
-        m_rows.append({tool, mark, trailing, progress, note});
+        m_rows.append({tool, mark, trailing, progress, note, description});
     }
     connect(&tools, &ToolManager::phaseChanged, this, &ToolCard::refresh);
     connect(&tools, &ToolManager::installingToolChanged, this, &ToolCard::refresh);
@@ -98,6 +101,17 @@ void ToolCard::refresh() {
         } else {
             row.trailing->setCurrentIndex(0);
         }
+    }
+}
+
+void ToolCard::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    // The grid gives a wrapped description its width but not the height for it; a larger
+    // font makes a description take two lines.
+    for (const Row &row : std::as_const(m_rows)) {
+        const int needed = row.description->heightForWidth(row.description->width());
+        if (needed > 0 && row.description->minimumHeight() != needed)
+            row.description->setMinimumHeight(needed);
     }
 }
 

@@ -22,6 +22,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     struct Row {
@@ -30,6 +31,7 @@ private:
         QStackedWidget *trailing;
         LinearProgress *progress;
         QLabel *note;
+        QLabel *description;
     };
 
     ToolManager &m_tools;

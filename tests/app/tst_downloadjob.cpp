@@ -294,6 +294,10 @@ void TestDownloadJob::newPlaylistEntry() {
     QCOMPARE(partsFinished(job), 0);
     QCOMPARE(job.speed(), 300.0);
     QCOMPARE(job.eta(), 12);
+
+    // An entry that names its playlist is shown under the playlist's title.
+    job.handle(YTDLPEvent::Item{u"id"_qs, 3, 3, u"Third"_qs, u"Talks"_qs});
+    QCOMPARE(job.title(), u"Talks"_qs);
 }
 
 void TestDownloadJob::itemWithoutPositionClearsIt() {

@@ -18,29 +18,30 @@ DownloadRequest request(OutputFormat format, bool playlist, const QString &link)
 }
 
 QStringList head(const QString &playlistFlag) {
-    return {u"--ignore-config"_qs,
-            u"--no-colors"_qs,
-            u"--newline"_qs,
-            u"--progress"_qs,
-            u"--no-simulate"_qs,
-            u"--no-mtime"_qs,
-            u"--socket-timeout"_qs,
-            u"30"_qs,
-            u"--js-runtimes"_qs,
-            u"deno:/Users/Zoë Ω/Tovik bin/deno"_qs,
-            u"--ffmpeg-location"_qs,
-            u"/opt/my tools/ffmpeg ü"_qs,
-            u"-P"_qs,
-            u"/home/zoë/Movies/My Clips 🎬"_qs,
-            u"-o"_qs,
-            u"%(playlist_title|.)s/%(playlist_index|)s%(playlist_index& - |)s%(title)s.%(ext)s"_qs,
-            u"--progress-template"_qs,
-            progressTemplate,
-            u"--print"_qs,
-            u"video:TKT|%(id)s|%(playlist_index)s|%(playlist_count)s|%(title)s"_qs,
-            u"--print"_qs,
-            u"after_move:TKF|%(id)s|%(filepath)s"_qs,
-            playlistFlag};
+    return {
+        u"--ignore-config"_qs,
+        u"--no-colors"_qs,
+        u"--newline"_qs,
+        u"--progress"_qs,
+        u"--no-simulate"_qs,
+        u"--no-mtime"_qs,
+        u"--socket-timeout"_qs,
+        u"30"_qs,
+        u"--js-runtimes"_qs,
+        u"deno:/Users/Zoë Ω/Tovik bin/deno"_qs,
+        u"--ffmpeg-location"_qs,
+        u"/opt/my tools/ffmpeg ü"_qs,
+        u"-P"_qs,
+        u"/home/zoë/Movies/My Clips 🎬"_qs,
+        u"-o"_qs,
+        u"%(playlist_title|.)s/%(playlist_index|)s%(playlist_index& - |)s%(title)s.%(ext)s"_qs,
+        u"--progress-template"_qs,
+        progressTemplate,
+        u"--print"_qs,
+        u"video:TKT|%(id)s|%(playlist_index)s|%(playlist_count)s|%(playlist_title|)j|%(title)s"_qs,
+        u"--print"_qs,
+        u"after_move:TKF|%(id)s|%(filepath)s"_qs,
+        playlistFlag};
 }
 
 } // namespace

@@ -132,6 +132,14 @@ private Q_SLOTS:
             << u"TKT|abc|1|1|NA"_qs << Event(Item{u"abc"_qs, 1, 1, u"NA"_qs});
         QTest::newRow("item, empty title")
             << u"TKT|abc|1|2|"_qs << Event(Item{u"abc"_qs, 1, 2, QString()});
+        QTest::newRow("item, playlist title with bars and escapes")
+            << u"TKT|abc|2|5|\"Talks | 2024 \\\"live\\\" \\u00e9\"|Intro|Chapter 1"_qs
+            << Event(Item{u"abc"_qs, 2, 5, u"Intro|Chapter 1"_qs, u"Talks | 2024 \"live\" é"_qs});
+        QTest::newRow("item, empty playlist title is none")
+            << u"TKT|abc|NA|NA|\"\"|Clip"_qs << Event(Item{u"abc"_qs, none, none, u"Clip"_qs});
+        QTest::newRow("item, title that only starts with a quote")
+            << u"TKT|abc|NA|NA|\"Hi\" there|x"_qs
+            << Event(Item{u"abc"_qs, none, none, u"\"Hi\" there|x"_qs});
         QTest::newRow("item, 4 fields never tried as error") << u"TKT|abc|1|2"_qs << Event();
 
         // File lines

@@ -333,6 +333,8 @@ void TestRealTools::dashVideo720() {
     QCOMPARE(m_states, (QList<State>{DownloadJob::Downloading{}, DownloadJob::Processing{},
                                      DownloadJob::Finished{}}));
     QCOMPARE(job->playlistIndex(), std::nullopt);
+    // A single video keeps its own title: no playlist title stands in for it.
+    QCOMPARE(job->title().value_or(QString()), QFileInfo(file).completeBaseName());
 }
 
 void TestRealTools::dashAudio() {
@@ -407,6 +409,7 @@ void TestRealTools::feedAsPlaylist() {
     QCOMPARE(job->files().size(), 3);
     for (const QUrl &file : job->files())
         QCOMPARE(QFileInfo(file.toLocalFile()).path(), playlist.path());
+    QCOMPARE(job->title(), u"Loopback Channel"_qs);
     QCOMPARE(m_positions, (QList<std::pair<std::optional<qint64>, std::optional<qint64>>>{
                               {1, 3}, {2, 3}, {3, 3}}));
 }

@@ -122,14 +122,22 @@ struct RecordingDesktop {
     QList<QUrl> opened;
     QList<QList<QUrl>> revealed;
     int folderRequests = 0;
+    QString folderStart;
+    bool quitAnswer = false;
+    QList<int> quitQuestions; // the number of running downloads each question named
 
     Desktop desktop() {
-        return {[this](QWidget *, const QString &) {
+        return {[this](QWidget *, const QString &start) {
                     ++folderRequests;
+                    folderStart = start;
                     return nextFolder;
                 },
                 [this](const QUrl &folder) { opened.append(folder); },
-                [this](const QList<QUrl> &files) { revealed.append(files); }};
+                [this](const QList<QUrl> &files) { revealed.append(files); },
+                [this](QWidget *, int running) {
+                    quitQuestions.append(running);
+                    return quitAnswer;
+                }};
     }
 };
 

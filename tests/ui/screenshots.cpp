@@ -37,7 +37,7 @@ bool writeScenarios(const Scenarios &scenarios) {
                                              "out TKP|v|finished|100|100|NA|NA|NA\nhang\n") &&
            scenarios.write(u"finished"_qs, "out TKT|v|NA|NA|Episode 12 — Interview\n"
                                            "file Episode 12 — Interview.m4a\n") &&
-           scenarios.write(u"warning"_qs, "out TKT|v|3|4|Lecture series\n"
+           scenarios.write(u"warning"_qs, "out TKT|v|3|4|\"Lecture series\"|Lecture 3\n"
                                           "file Lectures/Part 1.mp4\nfile Lectures/Part 2.mp4\n"
                                           "file Lectures/Part 3.mp4\n"
                                           "err ERROR: [generic] p4: Video unavailable\nexit 1\n") &&
@@ -45,7 +45,10 @@ bool writeScenarios(const Scenarios &scenarios) {
                                                 progress(120, 1000, "830000", "412") + "hang\n") &&
            scenarios.write(u"failed"_qs,
                            "err ERROR: [generic] failed: Unable to download webpage: HTTP Error "
-                           "404: Not Found (caused by <HTTPError 404>)\nexit 1\n");
+                           "404: Not Found (caused by <HTTPError 404: 'Not Found'>); please "
+                           "report this issue on  https://github.com/yt-dlp/yt-dlp/issues?q= , "
+                           "filling out the appropriate issue template. Confirm you are on the "
+                           "latest version using  yt-dlp -U\nexit 1\n");
 }
 
 void serveRelease(HttpServer &server, bool matching) {
@@ -84,6 +87,8 @@ template <typename T> bool phaseIs(const ToolManager &tools) {
     return std::holds_alternative<T>(tools.phase());
 }
 
+// A dark scheme as desktops ship it, with a deep blue highlight that is too dark for text on
+// the window's grey.
 QPalette darkPalette() {
     const std::unique_ptr<QStyle> fusion(QStyleFactory::create(u"Fusion"_qs));
     QPalette palette = fusion->standardPalette();
@@ -96,7 +101,7 @@ QPalette darkPalette() {
     palette.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
     palette.setColor(QPalette::ButtonText, text);
     palette.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
-    palette.setColor(QPalette::Highlight, QColor(0x3d, 0x7e, 0xff));
+    palette.setColor(QPalette::Highlight, QColor(0x12, 0x60, 0x8a));
     palette.setColor(QPalette::HighlightedText, Qt::white);
     palette.setColor(QPalette::ToolTipBase, base);
     palette.setColor(QPalette::ToolTipText, text);
@@ -107,11 +112,12 @@ QPalette darkPalette() {
 
 class Shooter {
 public:
-    explicit Shooter(QString folder) : m_folder(std::move(folder)) {}
+    Shooter(QString folder, QString suffix)
+        : m_folder(std::move(folder)), m_suffix(std::move(suffix)) {}
 
     bool shoot(QWidget &window, const QString &name) {
         settle();
-        const QString path = QDir(m_folder).filePath(name + u".png"_qs);
+        const QString path = QDir(m_folder).filePath(name + m_suffix + u".png"_qs);
         if (!window.grab().save(path)) {
             std::fprintf(stderr, "could not save %s\n", qPrintable(path));
             return false;
@@ -122,6 +128,7 @@ public:
 
 private:
     QString m_folder;
+    QString m_suffix;
 };
 
 DownloadRequest request(const QString &name, OutputFormat format, const QString &output) {
@@ -183,12 +190,31 @@ int main(int argc, char *argv[]) {
     QApplication::setOrganizationName(u"Tovik"_qs);
     QApplication::setApplicationName(u"Tovik"_qs);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() < 2) {
-        std::fprintf(stderr, "usage: %s <folder for the PNGs>\n", argv[0]);
+    if (args.size() < 2 || args.size() > 3 ||
+        (args.size() == 3 && args.at(2) != u"--dark"_qs && !args.at(2).startsWith(u"--pt="_qs))) {
+        std::fprintf(stderr, "usage: %s <folder for the PNGs> [--dark | --pt=<font size>]\n",
+                     argv[0]);
         return 2;
     }
+    // The whole walk in a dark palette or at another font size, set before any widget exists
+    // as a desktop's settings would be.
+    QString suffix;
+    if (args.size() == 3 && args.at(2) == u"--dark"_qs) {
+        QApplication::setPalette(darkPalette());
+        suffix = u"-dark"_qs;
+    } else if (args.size() == 3) {
+        const double points = args.at(2).mid(5).toDouble();
+        if (points < 6 || points > 30) {
+            std::fprintf(stderr, "font size out of range\n");
+            return 2;
+        }
+        QFont font = QApplication::font();
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        suffix = u"-%1pt"_qs.arg(points);
+    }
     QDir().mkpath(args.at(1));
-    Shooter shooter(args.at(1));
+    Shooter shooter(args.at(1), suffix);
     Scenarios scenarios;
     if (!writeScenarios(scenarios))
         return 1;
@@ -235,9 +261,13 @@ int main(int argc, char *argv[]) {
     if (auto *field = window.findChild<LinkField *>(u"linkField"_qs))
         field->setText(u"https://example.com/watch?v=intro\nhttps://example.com/watch?v=outro"_qs);
     ok = ok && shooter.shoot(window, u"main-jobs"_qs);
-    QApplication::setPalette(darkPalette());
-    ok = ok && shooter.shoot(window, u"main-jobs-dark"_qs);
-    ok = ok && showJobs(app, {}, output) && shooter.shoot(window, u"main-empty-dark"_qs);
+
+    // A reinstallation that fails while every tool is still in place.
+    ok = ok && showJobs(app, {}, output);
+    if (ok)
+        tools.install(true);
+    ok = ok && waitFor([&] { return phaseIs<ToolManager::Failed>(tools); }) &&
+         shooter.shoot(window, u"setup-reinstall-failed"_qs);
 
     if (!ok)
         std::fprintf(stderr, "a screen did not come up in time\n");

@@ -32,11 +32,20 @@ QPalette lightPalette() {
     return fusion->standardPalette();
 }
 
-QPalette darkPalette() {
+QPalette darkPalette(const QColor &highlight = QColor(0x3d, 0x7e, 0xff)) {
     QPalette palette = lightPalette();
     palette.setColor(QPalette::Window, QColor(0x2a, 0x2a, 0x2d));
+    palette.setColor(QPalette::Base, QColor(0x1f, 0x1f, 0x22));
     palette.setColor(QPalette::WindowText, QColor(0xec, 0xec, 0xec));
-    palette.setColor(QPalette::Highlight, QColor(0x3d, 0x7e, 0xff));
+    palette.setColor(QPalette::Highlight, highlight);
+    return palette;
+}
+
+// A light scheme whose highlight is pale and whose highlighted text is white.
+QPalette paleHighlightPalette() {
+    QPalette palette = lightPalette();
+    palette.setColor(QPalette::Highlight, QColor(0x9c, 0xc8, 0xff));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
     return palette;
 }
 
@@ -192,14 +201,19 @@ void TestIcons::tintsStandOutInLightAndDarkPalettes_data() {
     QTest::addColumn<QPalette>("palette");
     QTest::addColumn<Tint>("role");
     QTest::addColumn<double>("minimum");
-    for (const auto &[name, palette] :
-         {std::pair{"light", lightPalette()}, std::pair{"dark", darkPalette()}}) {
-        // Small status text needs 4.5:1, symbols and secondary text 3:1.
-        QTest::addRow("%s red", name) << palette << Tint::red << 4.5;
-        QTest::addRow("%s secondary", name) << palette << Tint::secondary << 4.5;
+    const std::pair<const char *, QPalette> palettes[] = {
+        {"light", lightPalette()},
+        {"dark", darkPalette()},
+        {"dark, deep blue highlight", darkPalette(QColor(0x12, 0x60, 0x8a))},
+        {"light, pale highlight", paleHighlightPalette()}};
+    for (const auto &[name, palette] : palettes) {
+        // Text (links and status lines included) needs 4.5:1, symbols 3:1.
+        for (const Tint role :
+             {Tint::primary, Tint::secondary, Tint::tertiary, Tint::accent, Tint::red})
+            QTest::addRow("%s, text role %d", name, static_cast<int>(role))
+                << palette << role << 4.5;
         QTest::addRow("%s green", name) << palette << Tint::green << 3.0;
         QTest::addRow("%s orange", name) << palette << Tint::orange << 3.0;
-        QTest::addRow("%s accent", name) << palette << Tint::accent << 3.0;
     }
 }
 
@@ -207,9 +221,16 @@ void TestIcons::tintsStandOutInLightAndDarkPalettes() {
     QFETCH(QPalette, palette);
     QFETCH(Tint, role);
     QFETCH(double, minimum);
-    const QColor background = palette.color(QPalette::Window);
-    const double ratio = contrast(over(tint(role, palette), background), background);
-    QVERIFY2(ratio >= minimum, qPrintable(u"contrast %1"_qs.arg(ratio)));
+    // Labels stand on the window, rows of the job list on the base colour.
+    for (const auto ground : {QPalette::Window, QPalette::Base}) {
+        const QColor background = palette.color(ground);
+        const double ratio = contrast(over(tint(role, palette), background), background);
+        QVERIFY2(ratio >= minimum,
+                 qPrintable(u"contrast %1 on %2"_qs.arg(ratio).arg(background.name())));
+    }
+    // The prominent buttons' label on their accent fill.
+    const double label = contrast(prominentText(palette), prominentFill(palette));
+    QVERIFY2(label >= 4.5, qPrintable(u"button label contrast %1"_qs.arg(label)));
 }
 
 void TestIcons::appIconFillsItsTile() {

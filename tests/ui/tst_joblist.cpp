@@ -12,7 +12,11 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QWheelEvent>
+#include <algorithm>
 
 using namespace GuiTest;
 
@@ -72,6 +76,10 @@ private Q_SLOTS:
     void contextMenu();
     void keyboard();
     void longFailuresTakeTwoLines();
+    void rowsStayInsideThemselves_data();
+    void rowsStayInsideThemselves();
+    void buttonActsOnWhatItShows_data();
+    void buttonActsOnWhatItShows();
 
 private:
     QList<DownloadJob *> add(const QStringList &names,
@@ -79,6 +87,7 @@ private:
     QModelIndex indexOf(const DownloadJob *job) const;
     QColor iconColour(const QModelIndex &index);
     void hover(const QModelIndex &index);
+    QRect actionRect(const QModelIndex &index) const;
 
     Scenarios m_scenarios;
     QTemporaryDir m_output;
@@ -113,6 +122,20 @@ void TestJobList::initTestCase() {
                               "file L/a.mp4\nfile L/b.mp4\nfile L/c.mp4\nfile L/d.mp4\n"));
     QVERIFY(
         m_scenarios.write(u"failing"_qs, "err ERROR: [generic] x: Video unavailable\nexit 1\n"));
+    QVERIFY(m_scenarios.write(
+        u"titled"_qs, "out TKT|v|1|9|" + QByteArray("Clean_title_with_underscores_").repeated(6) +
+                          "\n" + progressLine(10, 1000, "2000", "5000") + "hang\n"));
+    QVERIFY(m_scenarios.write(u"failsSoon"_qs,
+                              "out TKT|v|NA|NA|Soon\nsleep 400\nerr ERROR: Video unavailable\n"
+                              "exit 1\n"));
+    QVERIFY(m_scenarios.write(
+        u"failsLongSoon"_qs,
+        "sleep 400\nerr ERROR: " + QByteArray("this video is unavailable because ").repeated(8) +
+            "\nexit 1\n"));
+    QVERIFY(m_scenarios.write(
+        u"raw404"_qs, "err ERROR: [generic] x: Unable to download webpage: HTTP Error 404: Not "
+                      "Found; please report this issue on  https://github.com/yt-dlp/yt-dlp/"
+                      "issues?q= , filling out the appropriate issue template.\nexit 1\n"));
     QVERIFY(m_scenarios.write(
         u"long"_qs, "err ERROR: " + QByteArray("this video is unavailable because ").repeated(20) +
                         "\nexit 1\n"));
@@ -307,8 +330,13 @@ void TestJobList::everyStateShowsItsTextIconAndAction() {
         hover(index);
         QTest::mouseClick(m_view->actionButton(), Qt::LeftButton);
     }
-    QTRY_COMPARE(index.data(Qt::AccessibleDescriptionRole).toString(), status);
+    QTRY_COMPARE(JobRow::statusText(*job), status);
     QCOMPARE(index.data(Qt::DisplayRole).toString(), JobRow::title(*job));
+    // Assistive technology hears the status, and the progress while there is a bar.
+    const QString description = index.data(Qt::AccessibleDescriptionRole).toString();
+    QVERIFY2(description.endsWith(status), qPrintable(description));
+    QCOMPARE(description.startsWith(u"%1 % done · "_qs.arg(qRound(job->fraction() * 100))),
+             JobRow::showsProgress(*job));
     // Translucent roles show blended with the background.
     const QColor expected = ::tint(tint, m_view->palette());
     const QColor window = m_view->palette().color(QPalette::Base);
@@ -374,7 +402,7 @@ void TestJobList::actionButtonsAct() {
 }
 
 void TestJobList::contextMenu() {
-    const QList<DownloadJob *> jobs = add({u"hang"_qs, u"failing"_qs});
+    const QList<DownloadJob *> jobs = add({u"hang"_qs, u"raw404"_qs});
     QTRY_VERIFY(holds(jobs.at(1), DownloadJob::Failed{}));
 
     const QModelIndex running = indexOf(jobs.at(0));
@@ -396,8 +424,18 @@ void TestJobList::contextMenu() {
                                m_view->viewport()->mapToGlobal(onFailedRow));
     QApplication::sendEvent(m_view->viewport(), &onFailed);
     QTRY_VERIFY(openPopup());
-    QCOMPARE(texts(openPopup()), (QStringList{u"Copy Link"_qs, u"Remove"_qs}));
+    QCOMPARE(texts(openPopup()), (QStringList{u"Copy Link"_qs, u"Copy Error"_qs, u"Remove"_qs}));
+    // The row shows the failure in plain words; the tooltip and "Copy Error" give it whole.
+    const QString raw = u"Unable to download webpage: HTTP Error 404: Not Found; please report "
+                        "this issue on  https://github.com/yt-dlp/yt-dlp/issues?q= , filling "
+                        "out the appropriate issue template."_qs;
+    QCOMPARE(JobRow::statusText(*jobs.at(1)),
+             u"The site has no page at this link (HTTP 404). Check the link."_qs);
+    QCOMPARE(failed.data(Qt::ToolTipRole).toString(), raw);
+    QCOMPARE(running.data(Qt::ToolTipRole), QVariant());
     openPopup()->actions().at(1)->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), raw);
+    openPopup()->actions().at(2)->trigger();
     openPopup()->close();
     QCOMPARE(m_queue->jobs(), QList<DownloadJob *>{jobs.at(0)});
 }
@@ -406,7 +444,22 @@ void TestJobList::keyboard() {
     const QList<DownloadJob *> jobs = add({u"hang"_qs, u"failing"_qs, u"quick"_qs});
     QTRY_VERIFY(holds(jobs.at(1), DownloadJob::Failed{}) &&
                 holds(jobs.at(2), DownloadJob::Finished{}));
-    m_view->setFocus();
+    m_view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+
+    // Tabbing in shows the row the keys will act on as selected.
+    m_view->setCurrentIndex(indexOf(jobs.at(2)));
+    m_view->clearSelection();
+    m_view->clearFocus();
+    m_view->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(m_view->selectionModel()->isSelected(indexOf(jobs.at(2))));
+
+    // Delete does nothing without a current row, or with one that is not shown selected.
+    m_view->setCurrentIndex(QModelIndex());
+    QTest::keyClick(m_view.get(), Qt::Key_Delete);
+    m_view->selectionModel()->setCurrentIndex(indexOf(jobs.at(2)), QItemSelectionModel::Clear);
+    QTest::keyClick(m_view.get(), Qt::Key_Delete);
+    QCOMPARE(m_model->rowCount(), 3);
 
     // Delete leaves an active job alone and removes an ended one.
     m_view->setCurrentIndex(indexOf(jobs.at(0)));
@@ -455,6 +508,173 @@ void TestJobList::longFailuresTakeTwoLines() {
                  JobRowLayout(*m_model->job(index), m_view->font(), row).rowHeight);
     }
     QTRY_VERIFY(m_view->visualRect(longRow).height() > m_view->visualRect(shortRow).height());
+
+    // Painted into a row laid out for an earlier, shorter state, the row keeps to its
+    // rectangle: nothing runs into its neighbours.
+    QImage image(560, 200, QImage::Format_ARGB32);
+    image.fill(Qt::magenta);
+    QStyleOptionViewItem option;
+    option.initFrom(m_view.get());
+    option.rect = QRect(0, 80, 560, 30);
+    QPainter painter(&image);
+    m_view->itemDelegate()->paint(&painter, option, longRow);
+    painter.end();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (!option.rect.contains(x, y))
+                QVERIFY2(image.pixel(x, y) == QColor(Qt::magenta).rgb(),
+                         qPrintable(u"painted at %1,%2"_qs.arg(x).arg(y)));
+}
+
+QRect TestJobList::actionRect(const QModelIndex &index) const {
+    return JobRowLayout(*m_model->job(index), m_view->font(), m_view->visualRect(index)).action;
+}
+
+void TestJobList::rowsStayInsideThemselves_data() {
+    QTest::addColumn<double>("points");
+    for (const double points : {9.0, 12.0, 14.0})
+        QTest::addRow("%g pt", points) << points;
+}
+
+void TestJobList::rowsStayInsideThemselves() {
+    QFETCH(double, points);
+    QFont font = m_view->font();
+    font.setPointSizeF(points);
+    m_view->setFont(font);
+    m_view->resize(560, 900);
+    // Ended jobs first, then two running ones and one waiting behind them.
+    const QList<DownloadJob *> ended =
+        add({u"song"_qs, u"partly"_qs, u"playlist"_qs, u"quick"_qs, u"failing"_qs, u"long"_qs});
+    QTRY_VERIFY(std::none_of(ended.begin(), ended.end(),
+                             [](const DownloadJob *job) { return job->isActive(); }));
+    add({u"merging"_qs, u"titled"_qs});
+    add({u"hang"_qs}, OutputFormat::audio);
+    const auto runningShown = [this] {
+        const QList<DownloadJob *> jobs = m_queue->jobs();
+        return std::count_if(jobs.begin(), jobs.end(), [](const DownloadJob *job) {
+            return holds(job, DownloadJob::Processing{}) || (job->title() && job->fraction() > 0);
+        });
+    };
+    QTRY_COMPARE(runningShown(), 2);
+    QTest::qWait(2 * JobListModel::refreshInterval);
+
+    const QFontMetrics titleMetrics(font);
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        const QModelIndex index = m_model->index(row);
+        const DownloadJob *job = m_model->job(index);
+        const QRect rect = m_view->visualRect(index);
+        const JobRowLayout layout(*job, font, rect);
+        const QString where = u"row %1 (%2)"_qs.arg(row).arg(JobRow::statusText(*job));
+        QVERIFY2(rect.height() == layout.rowHeight, qPrintable(where));
+        if (row + 1 < m_model->rowCount())
+            QVERIFY2(rect.bottom() < m_view->visualRect(m_model->index(row + 1)).top(),
+                     qPrintable(where));
+        // The title's ink, underscores included, as drawn centred in its line.
+        const int baseline = layout.title.top() +
+                             (layout.title.height() - titleMetrics.height()) / 2 +
+                             titleMetrics.ascent();
+        const QRect titleInk =
+            titleMetrics.boundingRect(layout.titleText).translated(layout.title.left(), baseline);
+        QList<QRect> parts{layout.title, titleInk, layout.icon};
+        parts += layout.statusLineRects;
+        if (!layout.bar.isEmpty())
+            parts.append(layout.bar);
+        if (!layout.action.isEmpty())
+            parts.append(layout.action);
+        for (const QRect &part : std::as_const(parts))
+            QVERIFY2(rect.contains(part), qPrintable(where));
+        QList<QRect> lines{layout.title};
+        if (!layout.bar.isEmpty())
+            lines.append(layout.bar);
+        lines += layout.statusLineRects;
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+            QVERIFY2(lines.at(i).bottom() < lines.at(i + 1).top(), qPrintable(where));
+        QVERIFY2(titleInk.bottom() < lines.at(1).top(), qPrintable(where));
+        // Underscores are drawn: the title below its baseline has ink, though none of its
+        // letters descends.
+        if (JobRow::title(*job).contains(u'_')) {
+            const QImage image = m_view->viewport()->grab().toImage();
+            const QColor ground = m_view->palette().color(QPalette::Base);
+            int inked = 0;
+            for (int y = baseline + 1; y <= titleInk.bottom(); ++y)
+                for (int x = titleInk.left(); x <= titleInk.right(); ++x)
+                    inked += qGray(image.pixel(x, y)) < qGray(ground.rgb()) - 60 ? 1 : 0;
+            QVERIFY2(inked >= 3 * layout.titleText.count(u'_'), qPrintable(where));
+        }
+    }
+}
+
+void TestJobList::buttonActsOnWhatItShows_data() {
+    QTest::addColumn<QString>("change");
+    QTest::newRow("state changes under a resting pointer") << u"state"_qs;
+    QTest::newRow("list scrolls under the pointer") << u"scroll"_qs;
+    QTest::newRow("a row above changes height") << u"height"_qs;
+}
+
+void TestJobList::buttonActsOnWhatItShows() {
+    QFETCH(QString, change);
+    IconButton *button = m_view->actionButton();
+    if (change == u"state"_qs) {
+        DownloadJob *job = add({u"failsSoon"_qs}).front();
+        QTRY_VERIFY(job->title());
+        hover(indexOf(job));
+        QCOMPARE(button->toolTip(), u"Cancel"_qs);
+        // A click in the very turn the job fails, before the button has caught up, must not
+        // retry a job the button offered to cancel.
+        bool clicked = false;
+        const auto connection = connect(job, &DownloadJob::stateChanged, this, [&] {
+            if (!holds(job, DownloadJob::Failed{}) || clicked)
+                return;
+            clicked = true;
+            QCOMPARE(button->toolTip(), u"Cancel"_qs);
+            QTest::mouseClick(button, Qt::LeftButton);
+        });
+        QTRY_VERIFY(clicked);
+        disconnect(connection);
+        QCOMPARE(m_queue->jobs(), QList<DownloadJob *>{job});
+        QTRY_COMPARE(button->toolTip(), u"Retry"_qs);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(m_queue->jobs().front() != job);
+        return;
+    }
+
+    const QList<DownloadJob *> failing = add(QStringList(10, u"failing"_qs));
+    QTRY_VERIFY(std::all_of(failing.begin(), failing.end(),
+                            [](const DownloadJob *job) { return !job->isActive(); }));
+    DownloadJob *above = nullptr;
+    if (change == u"height"_qs)
+        above = add({u"failsLongSoon"_qs}).front();
+    m_view->resize(560, 260);
+    QTest::qWait(2 * JobListModel::refreshInterval);
+    const QModelIndex first = m_model->index(above ? 1 : 0);
+    const QPoint pointer = actionRect(first).center();
+    QTest::mouseMove(m_view->viewport(), pointer);
+    QTRY_COMPARE(button->geometry(), actionRect(first));
+
+    if (change == u"scroll"_qs) {
+        QWheelEvent wheel(pointer, m_view->viewport()->mapToGlobal(pointer), {}, {0, -120},
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(m_view->viewport(), &wheel);
+        QVERIFY(m_view->verticalScrollBar()->value() > 0);
+    } else {
+        QTRY_VERIFY(holds(above, DownloadJob::Failed{}));
+    }
+    // Whatever row now lies under the pointer carries the button, and a click retries it.
+    QModelIndex under;
+    const bool scrolled = change == u"scroll"_qs;
+    QTRY_VERIFY((under = m_view->indexAt(pointer)).isValid() &&
+                (under.row() != first.row()) == scrolled && actionRect(under).contains(pointer) &&
+                button->geometry() == actionRect(under));
+    const DownloadJob *shown = m_model->job(under);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!m_queue->jobs().contains(shown));
+
+    // A click on a row's painted symbol acts too, even where the button is not.
+    const QModelIndex other = m_model->index(under.row() == 2 ? 3 : 2);
+    const DownloadJob *painted = m_model->job(other);
+    QVERIFY(button->geometry() != actionRect(other));
+    QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {}, actionRect(other).center());
+    QVERIFY(!m_queue->jobs().contains(painted));
 }
 
 TOVIK_GUI_TEST_MAIN(TestJobList)

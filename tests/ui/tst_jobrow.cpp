@@ -205,9 +205,12 @@ void TestJobRow::actionsAndMenu() {
     QCOMPARE(JobRow::action(*job), action);
     if (action)
         QCOMPARE(JobRow::actionSymbol(*action), symbol);
-    const QList<JobRow::MenuItem> expected =
-        removable ? MenuItems{JobRow::MenuItem::copyLink, JobRow::MenuItem::remove}
-                  : MenuItems{JobRow::MenuItem::copyLink};
+    // A failed job's message can be copied whole.
+    MenuItems expected{JobRow::MenuItem::copyLink};
+    if (std::holds_alternative<DownloadJob::Failed>(job->state()))
+        expected.append(JobRow::MenuItem::copyError);
+    if (removable)
+        expected.append(JobRow::MenuItem::remove);
     QCOMPARE(JobRow::menuItems(*job), expected);
 }
 

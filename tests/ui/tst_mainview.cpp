@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 
 using namespace GuiTest;
@@ -35,6 +36,7 @@ private Q_SLOTS:
     void dropAppendsWebLinksOnly_data();
     void dropAppendsWebLinksOnly();
     void dropWithoutWebLinksIsRefused();
+    void linkFieldGrowsToFourLines_data();
     void linkFieldGrowsToFourLines();
     void settingsAreWrittenOnlyWhenChanged();
     void settingsSurviveARelaunch();
@@ -43,9 +45,13 @@ private Q_SLOTS:
     void displayPathWritesHomeAsTilde_data();
     void displayPathWritesHomeAsTilde();
     void cancelledFolderChoiceKeepsTheFolder();
+    void folderChooserStartsInTheNearestFolderThatExists_data();
+    void folderChooserStartsInTheNearestFolderThatExists();
     void openCreatesAndOpensTheFolder();
     void emptyStateAndClearFinished();
     void footerShowsVersionAndUpdateStatus();
+    void footerFitsTheNarrowestWindow_data();
+    void footerFitsTheNarrowestWindow();
 
 private:
     MainView &view() { return *m_view; }
@@ -138,9 +144,12 @@ void TestMainView::startQueuesOneJobPerLinkAndClearsTheField_data() {
 
 void TestMainView::startQueuesOneJobPerLinkAndClearsTheField() {
     QFETCH(int, how);
+    m_view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
     field()->setText(u"https://example.com/quick https://example.com/hang"_qs);
     switch (how) {
     case 0:
+        download()->setFocus();
         QTest::mouseClick(download(), Qt::LeftButton);
         break;
     case 1:
@@ -163,6 +172,8 @@ void TestMainView::startQueuesOneJobPerLinkAndClearsTheField() {
     QCOMPARE(field()->text(), QString());
     QVERIFY(!download()->isEnabled());
     QCOMPARE(download()->text(), u"Download"_qs);
+    // Ready for the next links, whatever started the downloads.
+    QCOMPARE(QApplication::focusWidget(), field());
 }
 
 void TestMainView::startWithoutLinksKeepsTheText() {
@@ -258,17 +269,33 @@ void TestMainView::dropWithoutWebLinksIsRefused() {
     QCOMPARE(field()->text(), u"keep"_qs);
 }
 
+void TestMainView::linkFieldGrowsToFourLines_data() {
+    QTest::addColumn<double>("points");
+    for (const double points : {9.0, 12.0, 14.0})
+        QTest::addRow("%g pt", points) << points;
+}
+
 void TestMainView::linkFieldGrowsToFourLines() {
+    QFETCH(double, points);
+    QFont font = field()->font();
+    font.setPointSizeF(points);
+    field()->setFont(font);
+    field()->setText(u"a"_qs);
+    QTRY_VERIFY(field()->height() >= field()->sizeHint().height());
     const int one = field()->height();
     field()->setText(u"a\nb"_qs);
     QTRY_VERIFY(field()->height() > one);
     const int two = field()->height();
+    // Every line shows without scrolling, at any font size.
+    QVERIFY(!field()->verticalScrollBar()->isVisible());
     field()->setText(u"a\nb\nc\nd"_qs);
     QTRY_VERIFY(field()->height() > two);
     const int four = field()->height();
+    QVERIFY(!field()->verticalScrollBar()->isVisible());
     field()->setText(u"a\nb\nc\nd\ne\nf\ng"_qs);
     QTest::qWait(20);
     QCOMPARE(field()->height(), four);
+    QVERIFY(field()->verticalScrollBar()->isVisible());
     field()->setText(QString());
     QTRY_COMPARE(field()->height(), one);
 }
@@ -358,6 +385,32 @@ void TestMainView::cancelledFolderChoiceKeepsTheFolder() {
     QVERIFY(!QSettings(u"Tovik"_qs, u"Tovik"_qs).contains(u"outputDirectory"_qs));
 }
 
+void TestMainView::folderChooserStartsInTheNearestFolderThatExists_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("start");
+    QTest::newRow("existing folder") << u"Made"_qs << u"Made"_qs;
+    QTest::newRow("missing folder, existing parent") << u"Made/Not/Yet"_qs << u"Made"_qs;
+    QTest::newRow("nothing of it exists") << u"Gone/Away"_qs << QString();
+}
+
+void TestMainView::folderChooserStartsInTheNearestFolderThatExists() {
+    QFETCH(QString, folder);
+    QFETCH(QString, start);
+    QVERIFY(QDir(home()).mkpath(u"Made"_qs));
+    // Before anything is chosen, the default folder does not exist yet.
+    QVERIFY(!QFileInfo::exists(Preferences::defaultOutputPath()));
+    view().chooseFolder();
+    QVERIFY(QFileInfo(m_desktop.folderStart).isDir());
+    QVERIFY(Preferences::defaultOutputPath().startsWith(m_desktop.folderStart));
+
+    m_desktop.nextFolder = QDir(home()).filePath(folder);
+    view().chooseFolder();
+    m_desktop.nextFolder.reset();
+    QTest::mouseClick(child<QPushButton>(u"changeFolderButton"_qs), Qt::LeftButton);
+    QCOMPARE(m_desktop.folderStart, QDir::cleanPath(QDir(home()).filePath(start)));
+    QDir(home()).rmpath(u"Made"_qs);
+}
+
 void TestMainView::openCreatesAndOpensTheFolder() {
     const QString folder = QDir(home()).filePath(u"Deep/er/Folder"_qs);
     m_desktop.nextFolder = folder;
@@ -393,7 +446,7 @@ void TestMainView::emptyStateAndClearFinished() {
 
 void TestMainView::footerShowsVersionAndUpdateStatus() {
     auto *version = child<QLabel>(u"ytdlpVersion"_qs);
-    auto *message = child<QLabel>(u"updateMessage"_qs);
+    auto *message = child<ElidedLabel>(u"updateMessage"_qs);
     QVERIFY(!version->isVisible());
     QVERIFY(!message->isVisible());
     m_tools->check();
@@ -401,6 +454,58 @@ void TestMainView::footerShowsVersionAndUpdateStatus() {
     QCOMPARE(version->text(), u"yt-dlp 2024.01.01"_qs);
     QTRY_COMPARE(message->text(), u"yt-dlp is up to date."_qs);
     QVERIFY(message->isVisible());
+}
+
+void TestMainView::footerFitsTheNarrowestWindow_data() {
+    QTest::addColumn<double>("points");
+    for (const double points : {9.0, 12.0, 14.0})
+        QTest::addRow("%g pt", points) << points;
+}
+
+void TestMainView::footerFitsTheNarrowestWindow() {
+    QFETCH(double, points);
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPointSizeF(points);
+    QApplication::setFont(font);
+    relaunch();
+    QApplication::setFont(before);
+    m_view->resize(560, 440);
+    m_tools->check();
+    QTRY_VERIFY(child<QLabel>(u"ytdlpVersion"_qs)->isVisible() &&
+                child<ElidedLabel>(u"updateMessage"_qs)->isVisible());
+    m_queue->add({{Scenarios::link(u"quick"_qs), OutputFormat::audio, false,
+                   QUrl::fromLocalFile(home() + u'/')}},
+                 m_tools->paths());
+    QTRY_VERIFY(child<QPushButton>(u"clearFinishedButton"_qs)->isVisible());
+
+    auto *note = child<ElidedLabel>(u"legalNote"_qs);
+    const QWidget *footer = note->parentWidget();
+    QList<const QWidget *> items;
+    for (const QWidget *item : footer->findChildren<QWidget *>())
+        if (item->isVisible())
+            items.append(item);
+    QCOMPARE(items.size(), 4);
+    for (const QWidget *item : std::as_const(items)) {
+        const QString name = item->objectName();
+        QVERIFY2(footer->rect().contains(item->geometry()), qPrintable(name));
+        if (const auto *label = qobject_cast<const ElidedLabel *>(item)) {
+            // Whole, or cut with an ellipsis and whole in its tooltip.
+            const QString shown = label->shownText();
+            QVERIFY2(shown == label->text() ||
+                         (shown.endsWith(u"…"_qs) && label->toolTip() == label->text()),
+                     qPrintable(name + u": "_qs + shown));
+            QVERIFY2(item->fontMetrics().horizontalAdvance(shown) <= item->width(),
+                     qPrintable(name));
+        } else {
+            QVERIFY2(item->width() >= item->sizeHint().width(), qPrintable(name));
+        }
+        QVERIFY2(item->height() >= item->fontMetrics().height(), qPrintable(name));
+        for (const QWidget *other : std::as_const(items))
+            QVERIFY2(other == item || !other->geometry().intersects(item->geometry()),
+                     qPrintable(name + u" overlaps "_qs + other->objectName()));
+    }
+    QVERIFY(note->shownText() != note->text());
 }
 
 TOVIK_GUI_TEST_MAIN(TestMainView)

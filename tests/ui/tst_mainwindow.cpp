@@ -39,6 +39,8 @@ private Q_SLOTS:
     void commandsWhileJobsAreActive();
     void updateIsDisabledWhileItRuns();
     void quittingStopsRunningDownloads();
+    void quitAsksOnlyWhileDownloadsRun_data();
+    void quitAsksOnlyWhileDownloadsRun();
 
 private:
     void launch();
@@ -62,6 +64,7 @@ void TestMainWindow::initTestCase() {
 }
 
 void TestMainWindow::init() {
+    m_desktop = {};
     clearSettings();
     removeTools();
     qunsetenv("FAKE_YTDLP_UPDATE");
@@ -93,7 +96,8 @@ void TestMainWindow::windowAndMenu() {
     MainWindow &window = m_app->window();
     QCOMPARE(window.windowTitle(), u"Tovik"_qs);
     QCOMPARE(window.objectName(), u"main"_qs);
-    QCOMPARE(window.size(), QSize(720, 560));
+    // The default size is the content's; the menu bar comes on top.
+    QCOMPARE(window.centralWidget()->size(), QSize(720, 560));
     window.resize(300, 200);
     QTRY_VERIFY(window.rootView()->width() >= 560 && window.rootView()->height() >= 440);
 
@@ -103,8 +107,8 @@ void TestMainWindow::windowAndMenu() {
     QStringList items;
     for (const QAction *action : menus.front()->menu()->actions())
         items.append(action->isSeparator() ? u"—"_qs : action->text());
-    QCOMPARE(items, (QStringList{u"About Tovik"_qs, u"—"_qs, u"Update yt-dlp"_qs,
-                                 u"Reinstall Tools…"_qs, u"—"_qs, u"Quit"_qs}));
+    QCOMPARE(items, (QStringList{u"About Tovik"_qs, u"Update yt-dlp"_qs, u"Reinstall Tools…"_qs,
+                                 u"—"_qs, u"Quit"_qs}));
 }
 
 void TestMainWindow::staysBlankWhileChecking() {
@@ -261,6 +265,66 @@ void TestMainWindow::quittingStopsRunningDownloads() {
     QTRY_VERIFY(std::holds_alternative<DownloadJob::Cancelled>(jobs.at(2)->state()));
     for (const qint64 pid : pids)
         QCOMPARE(::kill(static_cast<pid_t>(pid), 0), -1);
+    // A quit from elsewhere (a signal at logout) goes through without asking.
+    QCOMPARE(m_desktop.quitQuestions, QList<int>());
+}
+
+void TestMainWindow::quitAsksOnlyWhileDownloadsRun_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("running");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<QList<int>>("questions");
+    QTest::addColumn<bool>("quits");
+    const QList<int> none;
+    QTest::newRow("Quit, nothing running") << u"menu"_qs << 0 << false << none << true;
+    QTest::newRow("Quit, two running, Cancel") << u"menu"_qs << 2 << false << QList{2} << false;
+    QTest::newRow("Quit, one running, Quit") << u"menu"_qs << 1 << true << QList{1} << true;
+    QTest::newRow("close, nothing running") << u"close"_qs << 0 << false << none << true;
+    QTest::newRow("close, two running, Cancel") << u"close"_qs << 2 << false << QList{2} << false;
+    QTest::newRow("close, two running, Quit") << u"close"_qs << 2 << true << QList{2} << true;
+}
+
+void TestMainWindow::quitAsksOnlyWhileDownloadsRun() {
+    QFETCH(QString, how);
+    QFETCH(int, running);
+    QFETCH(bool, answer);
+    QVERIFY(installFakeTools());
+    launch();
+    QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
+    settle();
+    m_desktop.quitAnswer = answer;
+    // Running, not only queued: each has written its process ids.
+    const QUrl folder = QUrl::fromLocalFile(m_output.path() + u'/');
+    const QStringList names{u"first"_qs, u"second"_qs};
+    for (int i = 0; i < running; ++i) {
+        QFile pids(QDir(m_output.path()).filePath(names.at(i) + u".pids"_qs));
+        pids.remove();
+        m_app->queue().add({{Scenarios::link(names.at(i)), OutputFormat::video720, false, folder}},
+                           m_app->tools().paths());
+        QTRY_VERIFY(pids.exists() && pids.size() > 0);
+    }
+    MainWindow &window = m_app->window();
+    QAction *quit = window.menuBar()->actions().front()->menu()->actions().last();
+    QTimer::singleShot(0, &window, [&] {
+        if (how == u"menu"_qs)
+            quit->trigger();
+        else
+            window.close();
+    });
+    // Refused, the application goes on, and so do the downloads; the timer then ends this
+    // wait. Its end is a quit too, which stops them.
+    bool activeAfterRefusal = false;
+    QTimer::singleShot(1000, &window, [&] {
+        activeAfterRefusal = m_app->queue().hasActiveJobs();
+        QCoreApplication::exit(7);
+    });
+    const int result = QApplication::exec();
+    QTEST(result == 0, "quits");
+    QTEST(m_desktop.quitQuestions, "questions");
+    QTEST(!window.isVisible(), "quits");
+    if (result != 0)
+        QCOMPARE(activeAfterRefusal, running > 0);
+    QTRY_VERIFY(!m_app->queue().hasActiveJobs());
 }
 
 TOVIK_GUI_TEST_MAIN(TestMainWindow)

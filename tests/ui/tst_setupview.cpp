@@ -7,8 +7,10 @@
 #include "SymbolView.h"
 #include "ToolManager.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 
 using namespace GuiTest;
@@ -45,6 +47,9 @@ private Q_SLOTS:
     void systemFFmpeg();
     void installShowsProgressThenTheFailure();
     void longFailuresWrapCentred();
+    void failedReinstallLeadsBackToInstalledTools();
+    void fitsTheSmallestWindow_data();
+    void fitsTheSmallestWindow();
 
 private:
     void build(ToolSources sources = localSources());
@@ -111,6 +116,20 @@ void TestSetupView::everyToolMissing() {
     QCOMPARE(statusPage(), install->parentWidget());
     QVERIFY(install->isVisible());
     QCOMPARE(install->text(), u"Download and Install"_qs);
+    // Focus given to the view lands on its button: Space installs.
+    m_view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    m_view->setFocus();
+    QCOMPARE(QApplication::focusWidget(), install);
+    QTest::keyClick(install, Qt::Key_Space);
+    QVERIFY(std::holds_alternative<ToolManager::Installing>(m_tools->phase()));
+    // Tools are kept in the application-data folder, named as it is on this system.
+    const QString explanation = child<QLabel>(u"explanation"_qs)->text().remove(u'\u2060');
+#if defined(Q_OS_MACOS)
+    QVERIFY(explanation.contains(u"Application Support"_qs));
+#else
+    QVERIFY2(explanation.contains(u"stored in ~/.local/share/Tovik."_qs), qPrintable(explanation));
+#endif
 }
 
 void TestSetupView::onlyDenoMissing() {
@@ -164,6 +183,14 @@ void TestSetupView::installShowsProgressThenTheFailure() {
     auto *progress = child<LinearProgress>(u"yt-dlpProgress"_qs);
     QTRY_COMPARE(trailing(u"yt-dlp"_qs), progress);
     QTRY_VERIFY(progress->value() > 0);
+    // Assistive technology sees a progress bar for the tool, with its value in per cent.
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(progress);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::ProgressBar);
+    QCOMPARE(accessible->text(QAccessible::Name), u"Installing yt-dlp"_qs);
+    QVERIFY(accessible->valueInterface());
+    QCOMPARE(accessible->valueInterface()->currentValue().toInt(), qRound(progress->value() * 100));
+    QCOMPARE(accessible->valueInterface()->maximumValue().toInt(), 100);
     QCOMPARE(headline->geometry(), headlineBefore);
 
     QTRY_VERIFY(std::holds_alternative<ToolManager::Failed>(m_tools->phase()));
@@ -174,6 +201,10 @@ void TestSetupView::installShowsProgressThenTheFailure() {
     auto *tryAgain = child<QPushButton>(u"tryAgainButton"_qs);
     QVERIFY(tryAgain->isVisible());
     QCOMPARE(trailing(u"yt-dlp"_qs), child<QLabel>(u"yt-dlpNote"_qs));
+    // A hint under the message; no way back while tools are missing.
+    QVERIFY(child<QLabel>(u"failureHint"_qs)->isVisible());
+    QVERIFY(child<QLabel>(u"failureHint"_qs)->text().startsWith(u"What arrived did not match"_qs));
+    QVERIFY(!child<QPushButton>(u"useInstalledButton"_qs)->isVisible());
 
     QTest::mouseClick(tryAgain, Qt::LeftButton);
     QVERIFY(std::holds_alternative<ToolManager::Installing>(m_tools->phase()));
@@ -193,6 +224,86 @@ void TestSetupView::longFailuresWrapCentred() {
     QVERIFY(message->width() <= 440);
     QVERIFY2(message->height() >= 2 * message->fontMetrics().lineSpacing(),
              qPrintable(message->text()));
+}
+
+void TestSetupView::failedReinstallLeadsBackToInstalledTools() {
+    QVERIFY(installFakeTools());
+    build(localSources(m_server->url(u"/"_qs)));
+    m_view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_view.get()));
+    m_tools->install(true);
+    QTRY_VERIFY(std::holds_alternative<ToolManager::Failed>(m_tools->phase()));
+    auto *back = child<QPushButton>(u"useInstalledButton"_qs);
+    QVERIFY(back->isVisible());
+    QCOMPARE(QApplication::focusWidget(), child<QPushButton>(u"tryAgainButton"_qs));
+    QTest::mouseClick(back, Qt::LeftButton);
+    QTRY_VERIFY(std::holds_alternative<ToolManager::Ready>(m_tools->phase()));
+    // Let the version probe and update of the ready phase end before the manager goes.
+    QTRY_VERIFY(m_tools->updateMessage() && !m_tools->isUpdating());
+}
+
+void TestSetupView::fitsTheSmallestWindow_data() {
+    QTest::addColumn<double>("points");
+    QTest::addColumn<bool>("failed");
+    for (const double points : {9.0, 12.0, 14.0}) {
+        QTest::addRow("%g pt, tools missing", points) << points << false;
+        QTest::addRow("%g pt, failed", points) << points << true;
+    }
+}
+
+void TestSetupView::fitsTheSmallestWindow() {
+    QFETCH(double, points);
+    QFETCH(bool, failed);
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPointSizeF(points);
+    QApplication::setFont(font);
+    build();
+    QApplication::setFont(before);
+    m_view->resize(560, 440);
+    m_tools->check();
+    if (failed) {
+        m_tools->install(false);
+        QTRY_VERIFY(std::holds_alternative<ToolManager::Failed>(m_tools->phase()));
+    }
+    QTest::qWait(50);
+
+    // Every text and control shows whole, and none overlaps another: the view scrolls
+    // rather than squeezing them.
+    const QWidget *content = child<QScrollArea>(u"setupScroll"_qs)->widget();
+    QList<const QWidget *> leaves;
+    for (const QWidget *widget : content->findChildren<QWidget *>()) {
+        const bool leaf = qobject_cast<const QLabel *>(widget) ||
+                          qobject_cast<const QAbstractButton *>(widget) ||
+                          qobject_cast<const SymbolView *>(widget);
+        if (leaf && widget->isVisible())
+            leaves.append(widget);
+    }
+    QVERIFY(leaves.size() >= 12);
+    for (const QWidget *widget : std::as_const(leaves)) {
+        const QString name =
+            widget->objectName() + u' ' + QString::fromLatin1(widget->metaObject()->className());
+        const QRect box(widget->mapTo(content, QPoint(0, 0)), widget->size());
+        QVERIFY2(content->rect().contains(box), qPrintable(name));
+        if (const auto *label = qobject_cast<const QLabel *>(widget)) {
+            if (label->wordWrap())
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                         qPrintable(name + u": "_qs + label->text()));
+            else
+                QVERIFY2(label->width() >= label->sizeHint().width() &&
+                             label->height() >= label->sizeHint().height(),
+                         qPrintable(name + u": "_qs + label->text()));
+        } else {
+            QVERIFY2(widget->width() >= widget->sizeHint().width() &&
+                         widget->height() >= widget->sizeHint().height(),
+                     qPrintable(name));
+        }
+        for (const QWidget *other : std::as_const(leaves)) {
+            const QRect otherBox(other->mapTo(content, QPoint(0, 0)), other->size());
+            QVERIFY2(other == widget || !otherBox.intersects(box),
+                     qPrintable(name + u" overlaps "_qs + other->objectName()));
+        }
+    }
 }
 
 TOVIK_GUI_TEST_MAIN(TestSetupView)
