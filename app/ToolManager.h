@@ -7,7 +7,6 @@
 #include <QCoro/QCoroTask>
 #include <QDir>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -43,6 +42,8 @@ public:
 
     explicit ToolManager(ToolSources sources = ToolSources::production(),
                          QObject *parent = nullptr);
+    // Removes the work folder of an installation still waiting on one of its steps.
+    ~ToolManager() override;
 
     const Phase &phase() const { return m_phase; }
     std::optional<Tool> installingTool() const { return m_installingTool; }
@@ -59,6 +60,7 @@ public:
     const ToolSources &sources() const { return m_sources; }
 
     // Settles the phase at start-up: ready when every tool is executable, else needsInstall.
+    // Removes the work folders that installations killed on the way left behind.
     QCoro::Task<> check();
     // Installs the missing tools, or with reinstall all of them (but a system ffmpeg).
     QCoro::Task<> install(bool reinstall);
@@ -92,6 +94,9 @@ private:
     QCoro::Task<> updateIfDue();
 
     // Coroutines take their arguments by value: they outlive the caller's expression.
+    // An installation awaits each of its steps through step(), which throws instead of
+    // returning when the manager was destroyed meanwhile.
+    template <typename T> QCoro::Task<T> step(QCoro::Task<T> task);
     QCoro::Task<> install(Tool tool);
     QCoro::Task<> installYTDLP(QDir work);
     QCoro::Task<> installDeno(QDir work);
@@ -100,8 +105,7 @@ private:
     QCoro::Task<> verify(QUrl file, QString expected, Tool tool);
     QCoro::Task<QUrl> download(QUrl source, QUrl destination);
     QCoro::Task<QString> latestTag(QString repository);
-    QCoro::Task<QString> text(QUrl address);
-    static void installExecutable(const QUrl &source, const QUrl &destination);
+    static QCoro::Task<QString> text(QUrl address);
 
     ToolSources m_sources;
     QString m_binDirectory;
@@ -112,7 +116,7 @@ private:
     bool m_isUpdating = false;
     std::optional<QString> m_updateMessage;
     mutable std::optional<std::optional<QUrl>> m_systemFFmpeg;
-    QNetworkAccessManager m_network;
+    QString m_workFolder; // of the installation in progress
 };
 
 QList<ToolManager::Tool> allTools();

@@ -18,6 +18,8 @@
 #include <QTest>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <sys/stat.h>
 
 using Tool = ToolManager::Tool;
 using Tools = QList<Tool>;
@@ -67,6 +69,11 @@ struct Script {
     QByteArray updateTo;
 };
 
+dev_t deviceOf(const QString &path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_dev : 0;
+}
+
 bool isExecutableFile(const QString &path) {
     const QFileInfo info(path);
     return info.isFile() && info.isExecutable();
@@ -99,8 +106,9 @@ class TestToolManager : public QObject {
     }
 
     // Work folders an installation left behind in the temporary directory.
-    QStringList workFolders() const {
-        return QDir(temporary()).entryList({u"Tovik-*"_qs}, QDir::AllEntries | QDir::Hidden);
+    QStringList workFolders(const QString &folder = {}) const {
+        return QDir(folder.isEmpty() ? temporary() : folder)
+            .entryList({u"Tovik-*"_qs}, QDir::AllEntries | QDir::Hidden);
     }
 
     // The tools whose main file was requested, in request order.
@@ -293,14 +301,30 @@ private Q_SLOTS:
 
     void freshInstall_data() {
         QTest::addColumn<Platform::Kind>("kind");
-        QTest::newRow("macOS arm64") << Platform::Kind::macOSArm64;
-        QTest::newRow("macOS x86_64") << Platform::Kind::macOSX86_64;
-        QTest::newRow("Linux x86_64") << Platform::Kind::linuxX86_64;
-        QTest::newRow("Linux aarch64") << Platform::Kind::linuxAarch64;
+        // Where the work folders go; empty for the account's own temporary folder.
+        QTest::addColumn<QString>("temporaryParent");
+        QTest::newRow("macOS arm64") << Platform::Kind::macOSArm64 << QString();
+        QTest::newRow("macOS x86_64") << Platform::Kind::macOSX86_64 << QString();
+        QTest::newRow("Linux x86_64") << Platform::Kind::linuxX86_64 << QString();
+        QTest::newRow("Linux aarch64") << Platform::Kind::linuxAarch64 << QString();
+        QTest::newRow("temporary folder on another file system")
+            << Platform::Kind::linuxX86_64 << u"/dev/shm"_qs;
     }
 
     void freshInstall() {
         QFETCH(Platform::Kind, kind);
+        QFETCH(QString, temporaryParent);
+        std::optional<QTemporaryDir> otherTemporary;
+        if (!temporaryParent.isEmpty()) {
+            if (!QFileInfo(temporaryParent).isDir())
+                QSKIP(qPrintable(temporaryParent + u" does not exist here."));
+            otherTemporary.emplace(temporaryParent + u"/tovik-test-XXXXXX");
+            QVERIFY(otherTemporary->isValid());
+            if (deviceOf(otherTemporary->path()) == deviceOf(home()))
+                QSKIP(qPrintable(temporaryParent + u" is on the same file system as the "
+                                                   u"tool folder here."));
+            qputenv("TMPDIR", otherTemporary->path().toUtf8());
+        }
         m_site = std::make_unique<ReleaseSite>(Platform::forKind(kind), fakeYtdlp());
         m_site->publish();
         const auto m = manager();
@@ -349,7 +373,7 @@ private Q_SLOTS:
         QCOMPARE(m->missingTools(), Tools{});
         QCOMPARE(downloads(), order);
         QVERIFY(m_site->requests().contains(m_site->ffmpegSumsPath()));
-        QVERIFY(workFolders().isEmpty());
+        QVERIFY(workFolders(QDir::tempPath()).isEmpty());
 
         // The first installation ends with the first update.
         QCOMPARE(m->ytdlpVersion(), std::optional(u"2025.01.15"_qs));
