@@ -5,7 +5,6 @@
 #include "PlatformError.h"
 #include "ToolError.h"
 #include "ToolRunner.h"
-#include "WorkFolder.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroNetworkReply>
@@ -103,13 +102,13 @@ ToolManager::ToolManager(ToolSources sources, QObject *parent)
                          .filePath(u"Tovik/bin"_qs)) {}
 
 ToolManager::~ToolManager() {
-    if (m_workFolder.isEmpty())
+    if (!m_workFolder)
         return;
     // The installation may never be resumed to clean up after itself, at quit for one. Its
     // hashing, unpacking and copying run in the global pool and finish first, so that
     // nothing writes into the folder once it is gone.
     QThreadPool::globalInstance()->waitForDone();
-    QDir(m_workFolder).removeRecursively();
+    m_workFolder->remove();
 }
 
 template <typename T>
@@ -285,8 +284,8 @@ template <typename T> QCoro::Task<T> ToolManager::step(QCoro::Task<T> task) {
 
 QCoro::Task<> ToolManager::install(Tool tool) {
     const QPointer<ToolManager> alive(this);
-    const WorkFolder work;
-    m_workFolder = work.path();
+    WorkFolder work;
+    m_workFolder = &work;
     std::exception_ptr failure;
     try {
         switch (tool) {
@@ -304,7 +303,7 @@ QCoro::Task<> ToolManager::install(Tool tool) {
         failure = std::current_exception();
     }
     if (alive)
-        m_workFolder.clear();
+        m_workFolder = nullptr;
     if (failure)
         std::rethrow_exception(failure);
 }

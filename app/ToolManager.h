@@ -3,6 +3,7 @@
 #include "ToolPaths.h"
 #include "ToolRunner.h"
 #include "ToolSources.h"
+#include "WorkFolder.h"
 
 #include <QCoro/QCoroTask>
 #include <QDir>
@@ -116,7 +117,7 @@ private:
     bool m_isUpdating = false;
     std::optional<QString> m_updateMessage;
     mutable std::optional<std::optional<QUrl>> m_systemFFmpeg;
-    QString m_workFolder; // of the installation in progress
+    WorkFolder *m_workFolder = nullptr; // of the installation in progress, in its coroutine
 };
 
 QList<ToolManager::Tool> allTools();

@@ -39,6 +39,12 @@ WorkFolder::WorkFolder()
 }
 
 WorkFolder::~WorkFolder() {
+    remove();
+}
+
+void WorkFolder::remove() {
+    if (!m_lock->isLocked())
+        return;
     m_lock->unlock();
     QDir(m_path).removeRecursively();
 }
@@ -53,7 +59,9 @@ void WorkFolder::removeStale() {
             entry.ownerId() != ::getuid())
             continue;
         const std::unique_ptr<QLockFile> lock = lockOf(entry.filePath());
-        if (lock->tryLock(0))
-            QDir(entry.filePath()).removeRecursively();
+        if (!lock->tryLock(0))
+            continue;   // its installation still runs
+        lock->unlock(); // no one locks a name again once its folder is stale
+        QDir(entry.filePath()).removeRecursively();
     }
 }

@@ -16,8 +16,9 @@ public:
     WorkFolder &operator=(const WorkFolder &) = delete;
     ~WorkFolder();
 
-    QString path() const { return m_path; }
     QDir dir() const { return QDir(m_path); }
+    // Removes the folder now; the object then has nothing left to do.
+    void remove();
 
     // Removes the work folders in the temporary directory that belong to this user and whose
     // installation no longer runs. Only directories named exactly as Tovik names them are

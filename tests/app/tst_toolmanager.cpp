@@ -6,16 +6,24 @@
 #include <QCoro/QCoroNetworkReply>
 #include <QCoro/QCoroTask>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
+#include <QTimer>
+#include <QUuid>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,9 +33,12 @@ using Tool = ToolManager::Tool;
 using Tools = QList<Tool>;
 // Spoils one part of the published release site.
 using Damage = std::function<void(ReleaseSite &)>;
+// One path of the release site.
+using Route = std::function<QString(const ReleaseSite &)>;
 
 Q_DECLARE_METATYPE(Tool)
 Q_DECLARE_METATYPE(Damage)
+Q_DECLARE_METATYPE(Route)
 Q_DECLARE_METATYPE(Platform::Kind)
 
 namespace {
@@ -68,6 +79,57 @@ struct Script {
     // When set, -U replaces the program by one whose --version prints this.
     QByteArray updateTo;
 };
+
+// Holds the global thread pool's only thread, so that the installation's next hashing,
+// unpacking or copying waits in the queue behind it. Gives the thread back when it goes.
+class PoolGate {
+public:
+    PoolGate() : m_threads(QThreadPool::globalInstance()->maxThreadCount()) {
+        QThreadPool::globalInstance()->setMaxThreadCount(1);
+    }
+    PoolGate(const PoolGate &) = delete;
+    PoolGate &operator=(const PoolGate &) = delete;
+    ~PoolGate() {
+        m_open.release(m_closed - m_opened);
+        QThreadPool::globalInstance()->waitForDone();
+        QThreadPool::globalInstance()->setMaxThreadCount(m_threads);
+    }
+
+    // Queues a gate behind whatever waits already; it holds the thread once it runs.
+    void close() {
+        ++m_closed;
+        QThreadPool::globalInstance()->start([this] {
+            ++m_started;
+            m_open.acquire();
+        });
+    }
+    // Lets the gates go one at a time, in order.
+    void open() {
+        ++m_opened;
+        m_open.release();
+    }
+    int started() const { return m_started; }
+
+private:
+    int m_threads;
+    int m_closed = 0;
+    int m_opened = 0;
+    std::atomic<int> m_started = 0;
+    QSemaphore m_open;
+};
+
+// Turns the event loop one round at a time until the condition holds, for at most 10 s.
+bool turnUntil(const std::function<bool()> &condition) {
+    QTimer wake; // so that a round without events ends too
+    wake.start(std::chrono::milliseconds(20));
+    const QDeadlineTimer deadline(std::chrono::seconds(10));
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
 
 dev_t deviceOf(const QString &path) {
     struct stat status {};
@@ -144,6 +206,24 @@ class TestToolManager : public QObject {
         writeFile(update, updateScenario);
         qputenv("FAKE_YTDLP_VERSION_SCENARIO", version.toUtf8());
         qputenv("FAKE_YTDLP_UPDATE", update.toUtf8());
+    }
+
+    // A lock file as a process leaves it when it is killed while holding the lock.
+    void writeLockOfGoneProcess(const QString &file) {
+        QProcess gone;
+        gone.start(u"/bin/true"_qs, {});
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QByteArray record;
+        {
+            QLockFile lock(file);
+            QVERIFY(lock.tryLock(0));
+            record = contents(file);
+        }
+        // The record starts with the holder's process ID.
+        writeFile(file, QByteArray::number(pid) + record.mid(record.indexOf('\n')),
+                  QFile::ReadOwner | QFile::WriteOwner);
     }
 
     void storeLastUpdate(const QVariant &value) {
@@ -495,6 +575,145 @@ private Q_SLOTS:
         QCOMPARE(downloads(), missing);
         QCOMPARE(m->missingTools(), Tools{});
         QVERIFY(workFolders().isEmpty());
+    }
+
+    void destroyedWhileInstalling_data() {
+        QTest::addColumn<Route>("held");          // a request left unanswered; or else
+        QTest::addColumn<QString>("trigger");     // a file in the work folder whose step waits
+        QTest::addColumn<int>("passes");          // on the pool, and how many steps then run
+        QTest::addColumn<QStringList>("present"); // installed before
+        const QString archive = Platform::current().denoArchive;
+        const QStringList ytdlp{u"yt-dlp"_qs};
+        const QStringList ytdlpAndDeno{u"yt-dlp"_qs, u"deno"_qs};
+        const auto route = [](QString (ReleaseSite::*path)() const) {
+            return Route([path](const ReleaseSite &s) { return (s.*path)(); });
+        };
+        QTest::newRow("asking for yt-dlp's release")
+            << route(&ReleaseSite::ytdlpApiPath) << QString() << 0 << QStringList();
+        QTest::newRow("reading yt-dlp's checksums")
+            << route(&ReleaseSite::ytdlpSumsPath) << QString() << 0 << QStringList();
+        QTest::newRow("downloading yt-dlp")
+            << route(&ReleaseSite::ytdlpFilePath) << QString() << 0 << QStringList();
+        QTest::newRow("hashing yt-dlp") << Route() << u"yt-dlp"_qs << 0 << QStringList();
+        QTest::newRow("placing yt-dlp") << Route() << u"yt-dlp"_qs << 1 << QStringList();
+        QTest::newRow("asking for deno's release")
+            << route(&ReleaseSite::denoApiPath) << QString() << 0 << ytdlp;
+        QTest::newRow("downloading deno")
+            << route(&ReleaseSite::denoArchivePath) << QString() << 0 << ytdlp;
+        QTest::newRow("hashing deno") << Route() << archive << 0 << ytdlp;
+        QTest::newRow("unpacking deno") << Route() << archive << 1 << ytdlp;
+        QTest::newRow("placing deno") << Route() << archive << 2 << ytdlp;
+        QTest::newRow("downloading ffmpeg")
+            << route(&ReleaseSite::ffmpegBuildPath) << QString() << 0 << ytdlpAndDeno;
+        QTest::newRow("reading ffmpeg's checksum")
+            << route(&ReleaseSite::ffmpegSumsPath) << QString() << 0 << ytdlpAndDeno;
+    }
+
+    // A manager destroyed at an await of an installation, as at quit, removes the work folder
+    // at once; the installation, when it resumes, goes no further.
+    void destroyedWhileInstalling() {
+        QFETCH(Route, held);
+        QFETCH(QString, trigger);
+        QFETCH(int, passes);
+        QFETCH(QStringList, present);
+        const QHash<QString, QByteArray> published{{u"yt-dlp"_qs, m_site->ytdlp},
+                                                   {u"deno"_qs, m_site->deno},
+                                                   {u"ffmpeg"_qs, m_site->ffmpeg}};
+        for (const QString &name : present)
+            writeFile(tool(name), published[name]);
+        auto m = manager();
+        AWAIT(m->check());
+        std::optional<PoolGate> gate; // after the manager: it gives the pool back first
+        if (held) {
+            m_site->delay(held(*m_site));
+        } else {
+            gate.emplace();
+            gate->close();
+        }
+        auto installation = m->install(false);
+        if (held) {
+            // Checked after every turn of the loop: the answer's second half comes turns later.
+            QVERIFY(turnUntil([&] { return m_site->requests().contains(held(*m_site)); }));
+        } else {
+            // The step that reads the file was queued in the turn that the file appeared.
+            QTRY_VERIFY(
+                !workFolders().isEmpty() &&
+                QFileInfo::exists(temporary() + u'/' + workFolders().first() + u'/' + trigger));
+            for (int pass = 0; pass < passes; ++pass) {
+                gate->close();
+                gate->open();
+                QTRY_COMPARE(gate->started(), pass + 2);
+                // The finished step's news is already posted: the installation resumes and
+                // queues its next step.
+                QCoreApplication::processEvents();
+            }
+            gate->open(); // the waiting step runs, but its news comes after the manager went
+        }
+        QCOMPARE(workFolders().size(), 1);
+        const QStringList requested = m_site->requests();
+        m.reset();
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        // Whatever reached the tool folder is a whole tool.
+        const QFileInfoList installed =
+            QDir(bin()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (const QFileInfo &entry : installed) {
+            QVERIFY2(published.contains(entry.fileName()), qPrintable(entry.fileName()));
+            QCOMPARE(contents(entry.filePath()), published[entry.fileName()]);
+            QVERIFY(isExecutableFile(entry.filePath()));
+        }
+
+        // The late answer or the step's news resumes the installation, which gives up.
+        QVERIFY(runTask(std::move(installation)).finished);
+        QCOMPARE(m_site->requests(), requested);
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        QCOMPARE(QDir(bin()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 installed);
+    }
+
+    void staleWorkFolders_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("removed");
+        const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString ours = u"Tovik-" + uuid.toUpper();
+        QTest::newRow("left without a lock") << ours << u"folder"_qs << true;
+        QTest::newRow("locked by a process that has gone") << ours << u"dead lock"_qs << true;
+        QTest::newRow("locked by a running installation") << ours << u"live lock"_qs << false;
+        QTest::newRow("a file") << ours << u"file"_qs << false;
+        QTest::newRow("a link to a folder") << ours << u"link"_qs << false;
+        QTest::newRow("lower-case UUID") << u"Tovik-" + uuid.toLower() << u"folder"_qs << false;
+        QTest::newRow("another prefix") << u"tovik-" + uuid.toUpper() << u"folder"_qs << false;
+        QTest::newRow("a longer name") << ours + u".old" << u"folder"_qs << false;
+        QTest::newRow("no UUID") << u"Tovik-cache"_qs << u"folder"_qs << false;
+    }
+
+    // At start, check() removes what installations killed on the way left in the temporary
+    // folder, and nothing else.
+    void staleWorkFolders() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, removed);
+        const QString path = QDir(temporary()).filePath(name);
+        const QString elsewhere = m_account->filePath(u"elsewhere"_qs);
+        writeFile(elsewhere + u"/keep", "the user's");
+        std::optional<QLockFile> running;
+        if (kind == u"file") {
+            writeFile(path, "a file");
+        } else if (kind == u"link") {
+            QVERIFY(QFile::link(elsewhere, path));
+        } else {
+            writeFile(path + u"/ffmpeg.zip", "partial");
+        }
+        if (kind == u"live lock") {
+            running.emplace(path + u"/.lock");
+            QVERIFY(running->tryLock(0));
+        } else if (kind == u"dead lock") {
+            writeLockOfGoneProcess(path + u"/.lock");
+        }
+        AWAIT(manager()->check());
+        const QFileInfo entry(path);
+        QCOMPARE(!entry.exists() && !entry.isSymLink(), removed);
+        QCOMPARE(contents(elsewhere + u"/keep"), QByteArray("the user's"));
     }
 
     void cutConnection() {
