@@ -760,9 +760,16 @@ private Q_SLOTS:
         QVERIFY(workFolders().isEmpty());
     }
 
+    // Whatever stands in the tool folder is replaced: a link is replaced itself, never the file
+    // it points to, and a read-only file too.
     void reinstallReplacesEveryTool() {
         installAllTools();
         writeFile(tool(u"yt-dlp"_qs), "#!/bin/sh\necho old\n");
+        const QString users = m_account->filePath(u"users-deno"_qs);
+        writeFile(users, "the user's own deno");
+        QVERIFY(QFile::remove(tool(u"deno"_qs)));
+        QVERIFY(QFile::link(users, tool(u"deno"_qs)));
+        writeFile(tool(u"ffmpeg"_qs), "old ffmpeg", QFile::ReadOwner | QFile::ExeOwner);
         const auto m = manager();
         AWAIT(m->install(true));
         QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
@@ -770,6 +777,9 @@ private Q_SLOTS:
         QCOMPARE(contents(tool(u"yt-dlp"_qs)), m_site->ytdlp);
         QCOMPARE(contents(tool(u"deno"_qs)), m_site->deno);
         QCOMPARE(contents(tool(u"ffmpeg"_qs)), m_site->ffmpeg);
+        QVERIFY(!QFileInfo(tool(u"deno"_qs)).isSymLink());
+        QCOMPARE(contents(users), QByteArray("the user's own deno"));
+        QVERIFY(isExecutableFile(tool(u"ffmpeg"_qs)));
     }
 
     void withSystemFFmpeg() {
