@@ -5,6 +5,7 @@
 #include "PlatformError.h"
 #include "ToolError.h"
 #include "ToolRunner.h"
+#include "WorkFolder.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroNetworkReply>

@@ -3,7 +3,6 @@
 #include "ToolPaths.h"
 #include "ToolRunner.h"
 #include "ToolSources.h"
-#include "WorkFolder.h"
 
 #include <QCoro/QCoroTask>
 #include <QDir>
@@ -13,6 +12,8 @@
 #include <QUrl>
 #include <optional>
 #include <variant>
+
+class WorkFolder;
 
 // Finds, installs, verifies and updates yt-dlp, deno and ffmpeg, and carries the setup
 // phase that decides between the setup screen and the main view. One per process, on the

@@ -52,11 +52,10 @@ void WorkFolder::remove() {
 void WorkFolder::removeStale() {
     static const QRegularExpression name(
         u"^Tovik-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"_qs);
-    const QFileInfoList entries = QDir::temp().entryInfoList(QDir::Dirs | QDir::NoSymLinks |
-                                                             QDir::Hidden | QDir::NoDotAndDotDot);
+    const QFileInfoList entries =
+        QDir::temp().entryInfoList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
-        if (!name.match(entry.fileName()).hasMatch() || entry.isSymLink() ||
-            entry.ownerId() != ::getuid())
+        if (!name.match(entry.fileName()).hasMatch() || entry.ownerId() != ::getuid())
             continue;
         const std::unique_ptr<QLockFile> lock = lockOf(entry.filePath());
         if (!lock->tryLock(0))
