@@ -103,13 +103,14 @@ ToolManager::ToolManager(ToolSources sources, QObject *parent)
                          .filePath(u"Tovik/bin"_qs)) {}
 
 ToolManager::~ToolManager() {
-    if (!m_workFolder)
+    if (m_workFolders.isEmpty())
         return;
-    // The installation may never be resumed to clean up after itself, at quit for one. Its
+    // An installation may never be resumed to clean up after itself, at quit for one. Its
     // hashing, unpacking and copying run in the global pool and finish first, so that
     // nothing writes into the folder once it is gone.
     QThreadPool::globalInstance()->waitForDone();
-    m_workFolder->remove();
+    for (WorkFolder *folder : std::as_const(m_workFolders))
+        folder->remove();
 }
 
 template <typename T>
@@ -286,7 +287,7 @@ template <typename T> QCoro::Task<T> ToolManager::step(QCoro::Task<T> task) {
 QCoro::Task<> ToolManager::install(Tool tool) {
     const QPointer<ToolManager> alive(this);
     WorkFolder work;
-    m_workFolder = &work;
+    m_workFolders.append(&work);
     std::exception_ptr failure;
     try {
         switch (tool) {
@@ -304,7 +305,7 @@ QCoro::Task<> ToolManager::install(Tool tool) {
         failure = std::current_exception();
     }
     if (alive)
-        m_workFolder = nullptr;
+        m_workFolders.removeOne(&work);
     if (failure)
         std::rethrow_exception(failure);
 }

@@ -44,7 +44,7 @@ public:
 
     explicit ToolManager(ToolSources sources = ToolSources::production(),
                          QObject *parent = nullptr);
-    // Removes the work folder of an installation still waiting on one of its steps.
+    // Removes the work folders of installations still waiting on one of their steps.
     ~ToolManager() override;
 
     const Phase &phase() const { return m_phase; }
@@ -118,7 +118,7 @@ private:
     bool m_isUpdating = false;
     std::optional<QString> m_updateMessage;
     mutable std::optional<std::optional<QUrl>> m_systemFFmpeg;
-    WorkFolder *m_workFolder = nullptr; // of the installation in progress, in its coroutine
+    QList<WorkFolder *> m_workFolders; // of the installations in progress, in their coroutines
 };
 
 QList<ToolManager::Tool> allTools();

@@ -28,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
+#include <vector>
 
 using Tool = ToolManager::Tool;
 using Tools = QList<Tool>;
@@ -578,10 +579,11 @@ private Q_SLOTS:
     }
 
     void destroyedWhileInstalling_data() {
-        QTest::addColumn<Route>("held");          // a request left unanswered; or else
+        QTest::addColumn<Route>("held");          // a request answered late; or else
         QTest::addColumn<QString>("trigger");     // a file in the work folder whose step waits
         QTest::addColumn<int>("passes");          // on the pool, and how many steps then run
         QTest::addColumn<QStringList>("present"); // installed before
+        QTest::addColumn<int>("installations");   // started at once
         const QString archive = Platform::current().denoArchive;
         const QStringList ytdlp{u"yt-dlp"_qs};
         const QStringList ytdlpAndDeno{u"yt-dlp"_qs, u"deno"_qs};
@@ -589,24 +591,26 @@ private Q_SLOTS:
             return Route([path](const ReleaseSite &s) { return (s.*path)(); });
         };
         QTest::newRow("asking for yt-dlp's release")
-            << route(&ReleaseSite::ytdlpApiPath) << QString() << 0 << QStringList();
+            << route(&ReleaseSite::ytdlpApiPath) << QString() << 0 << QStringList() << 1;
+        QTest::newRow("two installations asking for yt-dlp's release")
+            << route(&ReleaseSite::ytdlpApiPath) << QString() << 0 << QStringList() << 2;
         QTest::newRow("reading yt-dlp's checksums")
-            << route(&ReleaseSite::ytdlpSumsPath) << QString() << 0 << QStringList();
+            << route(&ReleaseSite::ytdlpSumsPath) << QString() << 0 << QStringList() << 1;
         QTest::newRow("downloading yt-dlp")
-            << route(&ReleaseSite::ytdlpFilePath) << QString() << 0 << QStringList();
-        QTest::newRow("hashing yt-dlp") << Route() << u"yt-dlp"_qs << 0 << QStringList();
-        QTest::newRow("placing yt-dlp") << Route() << u"yt-dlp"_qs << 1 << QStringList();
+            << route(&ReleaseSite::ytdlpFilePath) << QString() << 0 << QStringList() << 1;
+        QTest::newRow("hashing yt-dlp") << Route() << u"yt-dlp"_qs << 0 << QStringList() << 1;
+        QTest::newRow("placing yt-dlp") << Route() << u"yt-dlp"_qs << 1 << QStringList() << 1;
         QTest::newRow("asking for deno's release")
-            << route(&ReleaseSite::denoApiPath) << QString() << 0 << ytdlp;
+            << route(&ReleaseSite::denoApiPath) << QString() << 0 << ytdlp << 1;
         QTest::newRow("downloading deno")
-            << route(&ReleaseSite::denoArchivePath) << QString() << 0 << ytdlp;
-        QTest::newRow("hashing deno") << Route() << archive << 0 << ytdlp;
-        QTest::newRow("unpacking deno") << Route() << archive << 1 << ytdlp;
-        QTest::newRow("placing deno") << Route() << archive << 2 << ytdlp;
+            << route(&ReleaseSite::denoArchivePath) << QString() << 0 << ytdlp << 1;
+        QTest::newRow("hashing deno") << Route() << archive << 0 << ytdlp << 1;
+        QTest::newRow("unpacking deno") << Route() << archive << 1 << ytdlp << 1;
+        QTest::newRow("placing deno") << Route() << archive << 2 << ytdlp << 1;
         QTest::newRow("downloading ffmpeg")
-            << route(&ReleaseSite::ffmpegBuildPath) << QString() << 0 << ytdlpAndDeno;
+            << route(&ReleaseSite::ffmpegBuildPath) << QString() << 0 << ytdlpAndDeno << 1;
         QTest::newRow("reading ffmpeg's checksum")
-            << route(&ReleaseSite::ffmpegSumsPath) << QString() << 0 << ytdlpAndDeno;
+            << route(&ReleaseSite::ffmpegSumsPath) << QString() << 0 << ytdlpAndDeno << 1;
     }
 
     // A manager destroyed at an await of an installation, as at quit, removes the work folder
@@ -616,6 +620,7 @@ private Q_SLOTS:
         QFETCH(QString, trigger);
         QFETCH(int, passes);
         QFETCH(QStringList, present);
+        QFETCH(int, installations);
         const QHash<QString, QByteArray> published{{u"yt-dlp"_qs, m_site->ytdlp},
                                                    {u"deno"_qs, m_site->deno},
                                                    {u"ffmpeg"_qs, m_site->ffmpeg}};
@@ -630,10 +635,13 @@ private Q_SLOTS:
             gate.emplace();
             gate->close();
         }
-        auto installation = m->install(false);
+        std::vector<QCoro::Task<>> running;
+        for (int i = 0; i < installations; ++i)
+            running.push_back(m->install(false));
         if (held) {
             // Checked after every turn of the loop: the answer's second half comes turns later.
-            QVERIFY(turnUntil([&] { return m_site->requests().contains(held(*m_site)); }));
+            QVERIFY(turnUntil(
+                [&] { return m_site->requests().count(held(*m_site)) == installations; }));
         } else {
             // The step that reads the file was queued in the turn that the file appeared.
             QTRY_VERIFY(
@@ -649,7 +657,7 @@ private Q_SLOTS:
             }
             gate->open(); // the waiting step runs, but its news comes after the manager went
         }
-        QCOMPARE(workFolders().size(), 1);
+        QCOMPARE(workFolders().size(), installations);
         const QStringList requested = m_site->requests();
         m.reset();
         QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
@@ -663,7 +671,8 @@ private Q_SLOTS:
         }
 
         // The late answer or the step's news resumes the installation, which gives up.
-        QVERIFY(runTask(std::move(installation)).finished);
+        for (QCoro::Task<> &installation : running)
+            QVERIFY(runTask(std::move(installation)).finished);
         QCOMPARE(m_site->requests(), requested);
         QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
         QCOMPARE(QDir(bin()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
