@@ -5,23 +5,25 @@
 #include "PlatformError.h"
 #include "ToolError.h"
 #include "ToolRunner.h"
+#include "WorkFolder.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroNetworkReply>
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QUuid>
-#include <filesystem>
+#include <QThreadPool>
+#include <exception>
 #include <memory>
+#include <type_traits>
 
 namespace {
 
@@ -37,27 +39,11 @@ bool isExecutableFile(const QString &path) {
     return info.isFile() && info.isExecutable();
 }
 
-// A fresh "Tovik-<UUID>" folder in the temporary directory for one tool's installation,
-// removed with everything in it however the installation ends.
-class WorkFolder {
+// Thrown where an installation resumes after its manager was destroyed: it unwinds the
+// installation, and with it the work folder, without touching the manager.
+class Abandoned : public std::exception {
 public:
-    WorkFolder()
-        : m_path(QDir::temp().filePath(
-              u"Tovik-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())) {
-        std::error_code error;
-        std::filesystem::create_directories(QFile::encodeName(m_path).toStdString(), error);
-        if (error)
-            throw PlatformError(u"Could not create " + m_path + u": " +
-                                QString::fromLocal8Bit(error.message()));
-    }
-    WorkFolder(const WorkFolder &) = delete;
-    WorkFolder &operator=(const WorkFolder &) = delete;
-    ~WorkFolder() { QDir(m_path).removeRecursively(); }
-
-    QDir dir() const { return QDir(m_path); }
-
-private:
-    QString m_path;
+    const char *what() const noexcept override { return "The tool manager went away."; }
 };
 
 // A host's address with the given path; the path is taken literally, so every character
@@ -115,6 +101,17 @@ ToolManager::ToolManager(ToolSources sources, QObject *parent)
     : QObject(parent), m_sources(std::move(sources)),
       m_binDirectory(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
                          .filePath(u"Tovik/bin"_qs)) {}
+
+ToolManager::~ToolManager() {
+    if (m_workFolders.isEmpty())
+        return;
+    // An installation may never be resumed to clean up after itself, at quit for one. Its
+    // hashing, unpacking and copying run in the global pool and finish first, so that
+    // nothing writes into the folder once it is gone.
+    QThreadPool::globalInstance()->waitForDone();
+    for (WorkFolder *folder : std::as_const(m_workFolders))
+        folder->remove();
+}
 
 template <typename T>
 void ToolManager::assign(T &field, const T &value, void (ToolManager::*changed)()) {
@@ -189,6 +186,7 @@ bool ToolManager::usesSystemFFmpeg() const {
 
 QCoro::Task<> ToolManager::check() {
     setPhase(Checking{});
+    WorkFolder::removeStale();
     QDir().mkpath(m_binDirectory); // a failure shows as missing tools
     if (!missingTools().isEmpty()) {
         setPhase(NeedsInstall{});
@@ -249,6 +247,7 @@ QCoro::Task<> ToolManager::install(bool reinstall) {
     } else {
         chosen = missingTools();
     }
+    const QPointer<ToolManager> alive(this);
     for (const Tool tool : chosen) {
         setInstallingTool(tool);
         setInstallProgress(0);
@@ -259,6 +258,8 @@ QCoro::Task<> ToolManager::install(bool reinstall) {
             // ToolError and PlatformError carry their message as UTF-8.
             failure = QString::fromUtf8(error.what());
         }
+        if (!alive)
+            co_return;
         if (failure) {
             setInstallingTool(std::nullopt);
             setPhase(Failed{*failure});
@@ -269,65 +270,89 @@ QCoro::Task<> ToolManager::install(bool reinstall) {
     co_await finishSetup();
 }
 
-QCoro::Task<> ToolManager::install(Tool tool) {
-    const WorkFolder work;
-    const QDir folder = work.dir();
-    switch (tool) {
-    case Tool::ytdlp:
-        co_await installYTDLP(folder);
-        break;
-    case Tool::deno:
-        co_await installDeno(folder);
-        break;
-    case Tool::ffmpeg:
-        co_await installFFmpeg(folder);
-        break;
+template <typename T> QCoro::Task<T> ToolManager::step(QCoro::Task<T> task) {
+    const QPointer<ToolManager> alive(this);
+    if constexpr (std::is_void_v<T>) {
+        co_await std::move(task);
+        if (!alive)
+            throw Abandoned();
+    } else {
+        T value = co_await std::move(task);
+        if (!alive)
+            throw Abandoned();
+        co_return value;
     }
+}
+
+QCoro::Task<> ToolManager::install(Tool tool) {
+    const QPointer<ToolManager> alive(this);
+    WorkFolder work;
+    m_workFolders.append(&work);
+    std::exception_ptr failure;
+    try {
+        switch (tool) {
+        case Tool::ytdlp:
+            co_await installYTDLP(work.dir());
+            break;
+        case Tool::deno:
+            co_await installDeno(work.dir());
+            break;
+        case Tool::ffmpeg:
+            co_await installFFmpeg(work.dir());
+            break;
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (alive)
+        m_workFolders.removeOne(&work);
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 QCoro::Task<> ToolManager::installYTDLP(QDir work) {
     const QString repository = u"yt-dlp/yt-dlp"_qs;
     const QString file = m_sources.platform.ytdlpFile;
-    const QString tag = co_await latestTag(repository);
+    const QString tag = co_await step(latestTag(repository));
     const QString release = u'/' + repository + u"/releases/download/" + tag + u'/';
     const QUrl sums = at(m_sources.releaseDownloads, release + u"SHA2-256SUMS");
-    const QString expected = co_await publishedChecksum(sums, file, Tool::ytdlp);
+    const QString expected = co_await step(publishedChecksum(sums, file, Tool::ytdlp));
     const QUrl source = at(m_sources.releaseDownloads, release + file);
     const QUrl downloaded = QUrl::fromLocalFile(work.filePath(u"yt-dlp"_qs));
-    co_await download(source, downloaded);
-    co_await verify(downloaded, expected, Tool::ytdlp);
-    installExecutable(downloaded, paths().ytdlp);
+    co_await step(download(source, downloaded));
+    co_await step(verify(downloaded, expected, Tool::ytdlp));
+    co_await step(ToolRunner::installExecutable(downloaded, paths().ytdlp));
 }
 
 QCoro::Task<> ToolManager::installDeno(QDir work) {
     const QString repository = u"denoland/deno"_qs;
     const QString archive = m_sources.platform.denoArchive;
-    const QString tag = co_await latestTag(repository);
+    const QString tag = co_await step(latestTag(repository));
     const QString release = u'/' + repository + u"/releases/download/" + tag + u'/';
     const QUrl sums = at(m_sources.releaseDownloads, release + archive + u".sha256sum");
-    const QString expected = co_await publishedChecksum(sums, archive, Tool::deno);
+    const QString expected = co_await step(publishedChecksum(sums, archive, Tool::deno));
     const QUrl source = at(m_sources.releaseDownloads, release + archive);
     const QUrl downloaded = QUrl::fromLocalFile(work.filePath(archive));
-    co_await download(source, downloaded);
-    co_await verify(downloaded, expected, Tool::deno);
-    const QUrl folder = QUrl::fromLocalFile(work.path());
-    co_await ToolRunner::unzip(downloaded, folder);
-    installExecutable(QUrl::fromLocalFile(work.filePath(u"deno"_qs)), paths().deno);
+    co_await step(download(source, downloaded));
+    co_await step(verify(downloaded, expected, Tool::deno));
+    co_await step(ToolRunner::unzip(downloaded, QUrl::fromLocalFile(work.path())));
+    co_await step(ToolRunner::installExecutable(QUrl::fromLocalFile(work.filePath(u"deno"_qs)),
+                                                paths().deno));
 }
 
 QCoro::Task<> ToolManager::installFFmpeg(QDir work) {
     const QString archive = u"ffmpeg.zip"_qs;
     const QUrl source = at(m_sources.ffmpegProvider, m_sources.platform.ffmpegPath);
     const QUrl downloaded = QUrl::fromLocalFile(work.filePath(archive));
-    const QUrl final = co_await download(source, downloaded);
+    const QUrl final = co_await step(download(source, downloaded));
     // The provider publishes the checksum beside the build it redirected to.
     const QUrl sums = QUrl::fromEncoded(final.toEncoded() + ".sha256");
-    const QString expected = co_await publishedChecksum(sums, archive, Tool::ffmpeg);
-    co_await verify(downloaded, expected, Tool::ffmpeg);
-    const QUrl folder = QUrl::fromLocalFile(work.path());
-    co_await ToolRunner::unzip(downloaded, folder);
-    installExecutable(QUrl::fromLocalFile(work.filePath(u"ffmpeg"_qs)),
-                      QUrl::fromLocalFile(QDir(m_binDirectory).filePath(u"ffmpeg"_qs)));
+    const QString expected = co_await step(publishedChecksum(sums, archive, Tool::ffmpeg));
+    co_await step(verify(downloaded, expected, Tool::ffmpeg));
+    co_await step(ToolRunner::unzip(downloaded, QUrl::fromLocalFile(work.path())));
+    co_await step(ToolRunner::installExecutable(
+        QUrl::fromLocalFile(work.filePath(u"ffmpeg"_qs)),
+        QUrl::fromLocalFile(QDir(m_binDirectory).filePath(u"ffmpeg"_qs))));
 }
 
 QCoro::Task<QString> ToolManager::publishedChecksum(QUrl sums, QString file, Tool tool) {
@@ -376,9 +401,12 @@ QCoro::Task<QString> ToolManager::latestTag(QString repository) {
 }
 
 QCoro::Task<QString> ToolManager::text(QUrl address) {
+    // A network manager of its own: the reply belongs to this coroutine only and stays valid
+    // when the ToolManager goes away while the request runs.
+    QNetworkAccessManager network;
     QNetworkRequest request(address);
     request.setTransferTimeout(); // Qt's default: 30 s without data ends the request
-    const std::unique_ptr<QNetworkReply> reply(m_network.get(request));
+    const std::unique_ptr<QNetworkReply> reply(network.get(request));
     co_await reply.get();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
@@ -386,17 +414,6 @@ QCoro::Task<QString> ToolManager::text(QUrl address) {
     if (reply->error() != QNetworkReply::NoError)
         throw PlatformError(reply->errorString());
     co_return QString::fromUtf8(reply->readAll());
-}
-
-void ToolManager::installExecutable(const QUrl &source, const QUrl &destination) {
-    QFile file(source.toLocalFile());
-    if (!file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                             QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                             QFile::ExeOther))
-        throw PlatformError(file.errorString());
-    QFile::remove(destination.toLocalFile()); // nothing there is fine
-    if (!file.rename(destination.toLocalFile()))
-        throw PlatformError(file.errorString());
 }
 
 QCoro::Task<> ToolManager::updateIfDue() {

@@ -7,12 +7,13 @@
 #include <QCoro/QCoroTask>
 #include <QDir>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
 #include <QUrl>
 #include <optional>
 #include <variant>
+
+class WorkFolder;
 
 // Finds, installs, verifies and updates yt-dlp, deno and ffmpeg, and carries the setup
 // phase that decides between the setup screen and the main view. One per process, on the
@@ -43,6 +44,8 @@ public:
 
     explicit ToolManager(ToolSources sources = ToolSources::production(),
                          QObject *parent = nullptr);
+    // Removes the work folders of installations still waiting on one of their steps.
+    ~ToolManager() override;
 
     const Phase &phase() const { return m_phase; }
     std::optional<Tool> installingTool() const { return m_installingTool; }
@@ -59,6 +62,7 @@ public:
     const ToolSources &sources() const { return m_sources; }
 
     // Settles the phase at start-up: ready when every tool is executable, else needsInstall.
+    // Removes the work folders that installations killed on the way left behind.
     QCoro::Task<> check();
     // Installs the missing tools, or with reinstall all of them (but a system ffmpeg).
     QCoro::Task<> install(bool reinstall);
@@ -92,6 +96,9 @@ private:
     QCoro::Task<> updateIfDue();
 
     // Coroutines take their arguments by value: they outlive the caller's expression.
+    // An installation awaits each of its steps through step(), which throws instead of
+    // returning when the manager was destroyed meanwhile.
+    template <typename T> QCoro::Task<T> step(QCoro::Task<T> task);
     QCoro::Task<> install(Tool tool);
     QCoro::Task<> installYTDLP(QDir work);
     QCoro::Task<> installDeno(QDir work);
@@ -100,8 +107,7 @@ private:
     QCoro::Task<> verify(QUrl file, QString expected, Tool tool);
     QCoro::Task<QUrl> download(QUrl source, QUrl destination);
     QCoro::Task<QString> latestTag(QString repository);
-    QCoro::Task<QString> text(QUrl address);
-    static void installExecutable(const QUrl &source, const QUrl &destination);
+    static QCoro::Task<QString> text(QUrl address);
 
     ToolSources m_sources;
     QString m_binDirectory;
@@ -112,7 +118,7 @@ private:
     bool m_isUpdating = false;
     std::optional<QString> m_updateMessage;
     mutable std::optional<std::optional<QUrl>> m_systemFFmpeg;
-    QNetworkAccessManager m_network;
+    QList<WorkFolder *> m_workFolders; // of the installations in progress, in their coroutines
 };
 
 QList<ToolManager::Tool> allTools();

@@ -10,13 +10,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QtConcurrent/QtConcurrentRun>
 #include <coroutine>
+#include <optional>
 #include <variant>
 
 namespace {
 
-constexpr qint64 hashChunkSize = 1024 * 1024;
+constexpr qint64 chunkSize = 1024 * 1024;
 
 // Runs on a worker thread, so failures come back as a value for the caller to throw.
 std::variant<QString, PlatformError> hashFile(const QString &path) {
@@ -24,9 +26,9 @@ std::variant<QString, PlatformError> hashFile(const QString &path) {
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return PlatformError(file.errorString());
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray chunk(hashChunkSize, Qt::Uninitialized);
+    QByteArray chunk(chunkSize, Qt::Uninitialized);
     for (;;) {
-        const qint64 count = file.read(chunk.data(), hashChunkSize);
+        const qint64 count = file.read(chunk.data(), chunkSize);
         if (count < 0)
             return PlatformError(file.errorString());
         if (count == 0)
@@ -34,6 +36,37 @@ std::variant<QString, PlatformError> hashFile(const QString &path) {
         hash.addData(QByteArrayView(chunk.constData(), count));
     }
     return QString::fromLatin1(hash.result().toHex());
+}
+
+// Runs on a worker thread, so a failure comes back as a value for the caller to throw.
+std::optional<PlatformError> copyExecutable(const QString &source, const QString &destination) {
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return PlatformError(input.errorString());
+    // QSaveFile writes through a link to its target and refuses a read-only file.
+    const QFileInfo existing(destination);
+    if (existing.isSymLink() || (existing.isFile() && !existing.isWritable()))
+        QFile::remove(destination);
+    // Discards the copy unless commit() renames it over the destination.
+    QSaveFile output(destination);
+    if (!output.open(QIODevice::WriteOnly))
+        return PlatformError(output.errorString());
+    QByteArray chunk(chunkSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 count = input.read(chunk.data(), chunkSize);
+        if (count < 0)
+            return PlatformError(input.errorString());
+        if (count == 0)
+            break;
+        if (output.write(chunk.constData(), count) != count)
+            return PlatformError(output.errorString());
+    }
+    if (!output.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                               QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                               QFile::ExeOther) ||
+        !output.commit())
+        return PlatformError(output.errorString());
+    return std::nullopt;
 }
 
 // Resumes its coroutine once the process is NotRunning: after a failed start, or after the
@@ -103,6 +136,13 @@ QCoro::Task<> ToolRunner::unzip(const QUrl &archive, const QUrl &into) {
         co_await QtConcurrent::run(ZipExtractor::extract, archivePath, into.toLocalFile());
     if (!unpacked)
         throw ToolError(ToolError::Unzip{QFileInfo(archivePath).fileName()});
+}
+
+QCoro::Task<> ToolRunner::installExecutable(const QUrl &source, const QUrl &destination) {
+    const std::optional<PlatformError> failure =
+        co_await QtConcurrent::run(copyExecutable, source.toLocalFile(), destination.toLocalFile());
+    if (failure)
+        throw *failure;
 }
 
 QCoro::Task<QString> ToolRunner::sha256(const QUrl &file) {

@@ -35,6 +35,14 @@ QProcessEnvironment environment(const ToolPaths &tools);
 // Throws ToolError::Unzip with the archive's file name on any failure.
 QCoro::Task<> unzip(const QUrl &archive, const QUrl &into);
 
+// Puts a copy of an executable at the destination with permissions 0755, off the main thread.
+// The copy is written to a temporary file in the destination's folder, made executable and
+// renamed over the destination, so the destination only ever holds the old file or the
+// complete new one, whatever file system the source is on. A symbolic link or a read-only file at
+// the destination is replaced, never written through. Throws PlatformError when reading, writing or
+// renaming fails; the destination is then as it was.
+QCoro::Task<> installExecutable(const QUrl &source, const QUrl &destination);
+
 // The SHA-256 of a file as 64 lower-case hex digits, read in 1 MiB chunks off the main
 // thread. Throws PlatformError when the file cannot be opened or read.
 QCoro::Task<QString> sha256(const QUrl &file);

@@ -19,7 +19,11 @@ void Preferences::setFormat(OutputFormat format) {
 }
 
 bool Preferences::includePlaylist() const {
-    return m_settings.value(playlistKey, false).toBool();
+    // A boolean, or its text as QSettings writes it to a file; anything else is the default.
+    const QVariant stored = m_settings.value(playlistKey);
+    if (stored.typeId() == QMetaType::Bool)
+        return stored.toBool();
+    return stored.typeId() == QMetaType::QString && stored.toString() == u"true";
 }
 
 void Preferences::setIncludePlaylist(bool include) {
@@ -27,8 +31,11 @@ void Preferences::setIncludePlaylist(bool include) {
 }
 
 QString Preferences::outputPath() const {
-    const QString stored = m_settings.value(folderKey).toString();
-    return stored.isEmpty() ? defaultOutputPath() : stored;
+    // A relative path would name a folder under whatever the working directory happens to be.
+    const QVariant stored = m_settings.value(folderKey);
+    if (stored.typeId() != QMetaType::QString || !QDir::isAbsolutePath(stored.toString()))
+        return defaultOutputPath();
+    return stored.toString();
 }
 
 void Preferences::setOutputPath(const QString &path) {

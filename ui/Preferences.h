@@ -6,7 +6,8 @@
 #include <QString>
 
 // The main view's three stored choices. A value is written only when the user changes it;
-// until then its default is used.
+// until then, and whenever the stored value does not read as one of its kind, its default
+// is used.
 class Preferences {
 public:
     OutputFormat format() const;

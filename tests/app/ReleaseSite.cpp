@@ -42,12 +42,21 @@ QByteArray ReleaseSite::release(const QString &tag) {
 }
 
 void ReleaseSite::serve(const QString &path, const QByteArray &body, int status) {
+    m_bodies.insert(path, body);
     HttpServer::Response response;
     response.status = status;
     response.body = body;
     // Large files go out in pieces, so that a download reports progress several times.
     response.chunkSize = 64 * 1024;
     response.interval = std::chrono::milliseconds(1);
+    m_server.route(path, response);
+}
+
+void ReleaseSite::delay(const QString &path) {
+    HttpServer::Response response;
+    response.body = m_bodies.value(path);
+    response.chunkSize = std::max<qsizetype>(1, (response.body.size() + 1) / 2);
+    response.interval = std::chrono::milliseconds(200);
     m_server.route(path, response);
 }
 

@@ -5,6 +5,7 @@
 #include "ToolSources.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -42,6 +43,9 @@ public:
 
     // One route, replaced until the next publish().
     void serve(const QString &path, const QByteArray &body, int status = 200);
+    // Serves what the path served until now in two halves, the second a fifth of a second
+    // after the first.
+    void delay(const QString &path);
     // Sends the status line, the headers and half of the body, then closes the connection.
     void cutShort(const QString &path, const QByteArray &body);
     QUrl url(const QString &path) const;
@@ -56,5 +60,6 @@ public:
 private:
     Platform m_platform;
     HttpServer m_server;
-    qsizetype m_seen = 0; // requests before the last clearRequests()
+    qsizetype m_seen = 0;                // requests before the last clearRequests()
+    QHash<QString, QByteArray> m_bodies; // by path, as serve() was last given them
 };

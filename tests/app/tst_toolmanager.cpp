@@ -6,26 +6,40 @@
 #include <QCoro/QCoroNetworkReply>
 #include <QCoro/QCoroTask>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
+#include <QSemaphore>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
+#include <QTimer>
+#include <QUuid>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <vector>
 
 using Tool = ToolManager::Tool;
 using Tools = QList<Tool>;
 // Spoils one part of the published release site.
 using Damage = std::function<void(ReleaseSite &)>;
+// One path of the release site.
+using Route = std::function<QString(const ReleaseSite &)>;
 
 Q_DECLARE_METATYPE(Tool)
 Q_DECLARE_METATYPE(Damage)
+Q_DECLARE_METATYPE(Route)
 Q_DECLARE_METATYPE(Platform::Kind)
 
 namespace {
@@ -67,6 +81,62 @@ struct Script {
     QByteArray updateTo;
 };
 
+// Holds the global thread pool's only thread, so that the installation's next hashing,
+// unpacking or copying waits in the queue behind it. Gives the thread back when it goes.
+class PoolGate {
+public:
+    PoolGate() : m_threads(QThreadPool::globalInstance()->maxThreadCount()) {
+        QThreadPool::globalInstance()->setMaxThreadCount(1);
+    }
+    PoolGate(const PoolGate &) = delete;
+    PoolGate &operator=(const PoolGate &) = delete;
+    ~PoolGate() {
+        m_open.release(m_closed - m_opened);
+        QThreadPool::globalInstance()->waitForDone();
+        QThreadPool::globalInstance()->setMaxThreadCount(m_threads);
+    }
+
+    // Queues a gate behind whatever waits already; it holds the thread once it runs.
+    void close() {
+        ++m_closed;
+        QThreadPool::globalInstance()->start([this] {
+            ++m_started;
+            m_open.acquire();
+        });
+    }
+    // Lets the gates go one at a time, in order.
+    void open() {
+        ++m_opened;
+        m_open.release();
+    }
+    int started() const { return m_started; }
+
+private:
+    int m_threads;
+    int m_closed = 0;
+    int m_opened = 0;
+    std::atomic<int> m_started = 0;
+    QSemaphore m_open;
+};
+
+// Turns the event loop one round at a time until the condition holds, for at most 10 s.
+bool turnUntil(const std::function<bool()> &condition) {
+    QTimer wake; // so that a round without events ends too
+    wake.start(std::chrono::milliseconds(20));
+    const QDeadlineTimer deadline(std::chrono::seconds(10));
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+dev_t deviceOf(const QString &path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_dev : 0;
+}
+
 bool isExecutableFile(const QString &path) {
     const QFileInfo info(path);
     return info.isFile() && info.isExecutable();
@@ -99,8 +169,9 @@ class TestToolManager : public QObject {
     }
 
     // Work folders an installation left behind in the temporary directory.
-    QStringList workFolders() const {
-        return QDir(temporary()).entryList({u"Tovik-*"_qs}, QDir::AllEntries | QDir::Hidden);
+    QStringList workFolders(const QString &folder = {}) const {
+        return QDir(folder.isEmpty() ? temporary() : folder)
+            .entryList({u"Tovik-*"_qs}, QDir::AllEntries | QDir::Hidden);
     }
 
     // The tools whose main file was requested, in request order.
@@ -136,6 +207,24 @@ class TestToolManager : public QObject {
         writeFile(update, updateScenario);
         qputenv("FAKE_YTDLP_VERSION_SCENARIO", version.toUtf8());
         qputenv("FAKE_YTDLP_UPDATE", update.toUtf8());
+    }
+
+    // A lock file as a process leaves it when it is killed while holding the lock.
+    void writeLockOfGoneProcess(const QString &file) {
+        QProcess gone;
+        gone.start(u"/bin/true"_qs, {});
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QByteArray record;
+        {
+            QLockFile lock(file);
+            QVERIFY(lock.tryLock(0));
+            record = contents(file);
+        }
+        // The record starts with the holder's process ID.
+        writeFile(file, QByteArray::number(pid) + record.mid(record.indexOf('\n')),
+                  QFile::ReadOwner | QFile::WriteOwner);
     }
 
     void storeLastUpdate(const QVariant &value) {
@@ -293,14 +382,30 @@ private Q_SLOTS:
 
     void freshInstall_data() {
         QTest::addColumn<Platform::Kind>("kind");
-        QTest::newRow("macOS arm64") << Platform::Kind::macOSArm64;
-        QTest::newRow("macOS x86_64") << Platform::Kind::macOSX86_64;
-        QTest::newRow("Linux x86_64") << Platform::Kind::linuxX86_64;
-        QTest::newRow("Linux aarch64") << Platform::Kind::linuxAarch64;
+        // Where the work folders go; empty for the account's own temporary folder.
+        QTest::addColumn<QString>("temporaryParent");
+        QTest::newRow("macOS arm64") << Platform::Kind::macOSArm64 << QString();
+        QTest::newRow("macOS x86_64") << Platform::Kind::macOSX86_64 << QString();
+        QTest::newRow("Linux x86_64") << Platform::Kind::linuxX86_64 << QString();
+        QTest::newRow("Linux aarch64") << Platform::Kind::linuxAarch64 << QString();
+        QTest::newRow("temporary folder on another file system")
+            << Platform::Kind::linuxX86_64 << u"/dev/shm"_qs;
     }
 
     void freshInstall() {
         QFETCH(Platform::Kind, kind);
+        QFETCH(QString, temporaryParent);
+        std::optional<QTemporaryDir> otherTemporary;
+        if (!temporaryParent.isEmpty()) {
+            if (!QFileInfo(temporaryParent).isDir())
+                QSKIP(qPrintable(temporaryParent + u" does not exist here."));
+            otherTemporary.emplace(temporaryParent + u"/tovik-test-XXXXXX");
+            QVERIFY(otherTemporary->isValid());
+            if (deviceOf(otherTemporary->path()) == deviceOf(home()))
+                QSKIP(qPrintable(temporaryParent + u" is on the same file system as the "
+                                                   u"tool folder here."));
+            qputenv("TMPDIR", otherTemporary->path().toUtf8());
+        }
         m_site = std::make_unique<ReleaseSite>(Platform::forKind(kind), fakeYtdlp());
         m_site->publish();
         const auto m = manager();
@@ -349,7 +454,7 @@ private Q_SLOTS:
         QCOMPARE(m->missingTools(), Tools{});
         QCOMPARE(downloads(), order);
         QVERIFY(m_site->requests().contains(m_site->ffmpegSumsPath()));
-        QVERIFY(workFolders().isEmpty());
+        QVERIFY(workFolders(QDir::tempPath()).isEmpty());
 
         // The first installation ends with the first update.
         QCOMPARE(m->ytdlpVersion(), std::optional(u"2025.01.15"_qs));
@@ -473,6 +578,153 @@ private Q_SLOTS:
         QVERIFY(workFolders().isEmpty());
     }
 
+    void destroyedWhileInstalling_data() {
+        QTest::addColumn<Route>("held");          // a request answered late; or else
+        QTest::addColumn<QString>("trigger");     // a file in the work folder whose step waits
+        QTest::addColumn<int>("passes");          // on the pool, and how many steps then run
+        QTest::addColumn<QStringList>("present"); // installed before
+        QTest::addColumn<int>("installations");   // started at once
+        const QString archive = Platform::current().denoArchive;
+        const QStringList ytdlp{u"yt-dlp"_qs};
+        const QStringList ytdlpAndDeno{u"yt-dlp"_qs, u"deno"_qs};
+        const auto route = [](QString (ReleaseSite::*path)() const) {
+            return Route([path](const ReleaseSite &s) { return (s.*path)(); });
+        };
+        QTest::newRow("asking for yt-dlp's release")
+            << route(&ReleaseSite::ytdlpApiPath) << QString() << 0 << QStringList() << 1;
+        QTest::newRow("two installations asking for yt-dlp's release")
+            << route(&ReleaseSite::ytdlpApiPath) << QString() << 0 << QStringList() << 2;
+        QTest::newRow("reading yt-dlp's checksums")
+            << route(&ReleaseSite::ytdlpSumsPath) << QString() << 0 << QStringList() << 1;
+        QTest::newRow("downloading yt-dlp")
+            << route(&ReleaseSite::ytdlpFilePath) << QString() << 0 << QStringList() << 1;
+        QTest::newRow("hashing yt-dlp") << Route() << u"yt-dlp"_qs << 0 << QStringList() << 1;
+        QTest::newRow("placing yt-dlp") << Route() << u"yt-dlp"_qs << 1 << QStringList() << 1;
+        QTest::newRow("asking for deno's release")
+            << route(&ReleaseSite::denoApiPath) << QString() << 0 << ytdlp << 1;
+        QTest::newRow("downloading deno")
+            << route(&ReleaseSite::denoArchivePath) << QString() << 0 << ytdlp << 1;
+        QTest::newRow("hashing deno") << Route() << archive << 0 << ytdlp << 1;
+        QTest::newRow("unpacking deno") << Route() << archive << 1 << ytdlp << 1;
+        QTest::newRow("placing deno") << Route() << archive << 2 << ytdlp << 1;
+        QTest::newRow("downloading ffmpeg")
+            << route(&ReleaseSite::ffmpegBuildPath) << QString() << 0 << ytdlpAndDeno << 1;
+        QTest::newRow("reading ffmpeg's checksum")
+            << route(&ReleaseSite::ffmpegSumsPath) << QString() << 0 << ytdlpAndDeno << 1;
+    }
+
+    // A manager destroyed at an await of an installation, as at quit, removes the work folder
+    // at once; the installation, when it resumes, goes no further.
+    void destroyedWhileInstalling() {
+        QFETCH(Route, held);
+        QFETCH(QString, trigger);
+        QFETCH(int, passes);
+        QFETCH(QStringList, present);
+        QFETCH(int, installations);
+        const QHash<QString, QByteArray> published{{u"yt-dlp"_qs, m_site->ytdlp},
+                                                   {u"deno"_qs, m_site->deno},
+                                                   {u"ffmpeg"_qs, m_site->ffmpeg}};
+        for (const QString &name : present)
+            writeFile(tool(name), published[name]);
+        auto m = manager();
+        AWAIT(m->check());
+        std::optional<PoolGate> gate; // after the manager: it gives the pool back first
+        if (held) {
+            m_site->delay(held(*m_site));
+        } else {
+            gate.emplace();
+            gate->close();
+        }
+        std::vector<QCoro::Task<>> running;
+        for (int i = 0; i < installations; ++i)
+            running.push_back(m->install(false));
+        if (held) {
+            // Checked after every turn of the loop: the answer's second half comes turns later.
+            QVERIFY(turnUntil(
+                [&] { return m_site->requests().count(held(*m_site)) == installations; }));
+        } else {
+            // The step that reads the file was queued in the turn that the file appeared.
+            QTRY_VERIFY(
+                !workFolders().isEmpty() &&
+                QFileInfo::exists(temporary() + u'/' + workFolders().first() + u'/' + trigger));
+            for (int pass = 0; pass < passes; ++pass) {
+                gate->close();
+                gate->open();
+                QTRY_COMPARE(gate->started(), pass + 2);
+                // The finished step's news is already posted: the installation resumes and
+                // queues its next step.
+                QCoreApplication::processEvents();
+            }
+            gate->open(); // the waiting step runs, but its news comes after the manager went
+        }
+        QCOMPARE(workFolders().size(), installations);
+        const QStringList requested = m_site->requests();
+        m.reset();
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        // Whatever reached the tool folder is a whole tool.
+        const QFileInfoList installed =
+            QDir(bin()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (const QFileInfo &entry : installed) {
+            QVERIFY2(published.contains(entry.fileName()), qPrintable(entry.fileName()));
+            QCOMPARE(contents(entry.filePath()), published[entry.fileName()]);
+            QVERIFY(isExecutableFile(entry.filePath()));
+        }
+
+        // The late answer or the step's news resumes the installation, which gives up.
+        for (QCoro::Task<> &installation : running)
+            QVERIFY(runTask(std::move(installation)).finished);
+        QCOMPARE(m_site->requests(), requested);
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        QCOMPARE(QDir(bin()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 installed);
+    }
+
+    void staleWorkFolders_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("removed");
+        const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString ours = u"Tovik-" + uuid.toUpper();
+        QTest::newRow("left without a lock") << ours << u"folder"_qs << true;
+        QTest::newRow("locked by a process that has gone") << ours << u"dead lock"_qs << true;
+        QTest::newRow("locked by a running installation") << ours << u"live lock"_qs << false;
+        QTest::newRow("a file") << ours << u"file"_qs << false;
+        QTest::newRow("a link to a folder") << ours << u"link"_qs << false;
+        QTest::newRow("lower-case UUID") << u"Tovik-" + uuid.toLower() << u"folder"_qs << false;
+        QTest::newRow("another prefix") << u"tovik-" + uuid.toUpper() << u"folder"_qs << false;
+        QTest::newRow("a longer name") << ours + u".old" << u"folder"_qs << false;
+        QTest::newRow("no UUID") << u"Tovik-cache"_qs << u"folder"_qs << false;
+    }
+
+    // At start, check() removes what installations killed on the way left in the temporary
+    // folder, and nothing else.
+    void staleWorkFolders() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, removed);
+        const QString path = QDir(temporary()).filePath(name);
+        const QString elsewhere = m_account->filePath(u"elsewhere"_qs);
+        writeFile(elsewhere + u"/keep", "the user's");
+        std::optional<QLockFile> running;
+        if (kind == u"file") {
+            writeFile(path, "a file");
+        } else if (kind == u"link") {
+            QVERIFY(QFile::link(elsewhere, path));
+        } else {
+            writeFile(path + u"/ffmpeg.zip", "partial");
+        }
+        if (kind == u"live lock") {
+            running.emplace(path + u"/.lock");
+            QVERIFY(running->tryLock(0));
+        } else if (kind == u"dead lock") {
+            writeLockOfGoneProcess(path + u"/.lock");
+        }
+        AWAIT(manager()->check());
+        const QFileInfo entry(path);
+        QCOMPARE(!entry.exists() && !entry.isSymLink(), removed);
+        QCOMPARE(contents(elsewhere + u"/keep"), QByteArray("the user's"));
+    }
+
     void cutConnection() {
         m_site->cutShort(m_site->denoArchivePath(), m_site->denoZip);
         // What Qt itself says about such a transfer.
@@ -517,9 +769,16 @@ private Q_SLOTS:
         QVERIFY(workFolders().isEmpty());
     }
 
+    // Whatever stands in the tool folder is replaced: a link is replaced itself, never the file
+    // it points to, and a read-only file too.
     void reinstallReplacesEveryTool() {
         installAllTools();
         writeFile(tool(u"yt-dlp"_qs), "#!/bin/sh\necho old\n");
+        const QString users = m_account->filePath(u"users-deno"_qs);
+        writeFile(users, "the user's own deno");
+        QVERIFY(QFile::remove(tool(u"deno"_qs)));
+        QVERIFY(QFile::link(users, tool(u"deno"_qs)));
+        writeFile(tool(u"ffmpeg"_qs), "old ffmpeg", QFile::ReadOwner | QFile::ExeOwner);
         const auto m = manager();
         AWAIT(m->install(true));
         QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
@@ -527,6 +786,9 @@ private Q_SLOTS:
         QCOMPARE(contents(tool(u"yt-dlp"_qs)), m_site->ytdlp);
         QCOMPARE(contents(tool(u"deno"_qs)), m_site->deno);
         QCOMPARE(contents(tool(u"ffmpeg"_qs)), m_site->ffmpeg);
+        QVERIFY(!QFileInfo(tool(u"deno"_qs)).isSymLink());
+        QCOMPARE(contents(users), QByteArray("the user's own deno"));
+        QVERIFY(isExecutableFile(tool(u"ffmpeg"_qs)));
     }
 
     void withSystemFFmpeg() {

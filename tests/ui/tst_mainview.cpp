@@ -40,7 +40,8 @@ private Q_SLOTS:
     void linkFieldGrowsToFourLines();
     void settingsAreWrittenOnlyWhenChanged();
     void settingsSurviveARelaunch();
-    void unknownStoredFormatReadsAsDefault();
+    void unreadableSettingsReadAsDefaults_data();
+    void unreadableSettingsReadAsDefaults();
     void defaultFolderIsTovikInMovies();
     void displayPathWritesHomeAsTilde_data();
     void displayPathWritesHomeAsTilde();
@@ -347,10 +348,24 @@ void TestMainView::settingsSurviveARelaunch() {
     QCOMPARE(stored.value(u"outputDirectory"_qs).toString(), chosen);
 }
 
-void TestMainView::unknownStoredFormatReadsAsDefault() {
-    QSettings(u"Tovik"_qs, u"Tovik"_qs).setValue(u"format"_qs, u"video4k"_qs);
+void TestMainView::unreadableSettingsReadAsDefaults_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("stored");
+    QTest::newRow("unknown format") << u"format"_qs << QVariant(u"video4k"_qs);
+    QTest::newRow("playlist neither true nor false")
+        << u"includePlaylist"_qs << QVariant(u"maybe"_qs);
+    QTest::newRow("relative folder") << u"outputDirectory"_qs << QVariant(u"Videos/Tovik"_qs);
+}
+
+void TestMainView::unreadableSettingsReadAsDefaults() {
+    QFETCH(QString, key);
+    QFETCH(QVariant, stored);
+    QSettings(u"Tovik"_qs, u"Tovik"_qs).setValue(key, stored);
     relaunch();
     QCOMPARE(child<QComboBox>(u"formatPicker"_qs)->currentText(), u"Video — up to 1080p"_qs);
+    QVERIFY(!child<QCheckBox>(u"playlistCheck"_qs)->isChecked());
+    QCOMPARE(child<ElidedLabel>(u"folderPath"_qs)->text(),
+             MainView::displayPath(Preferences::defaultOutputPath()));
 }
 
 void TestMainView::defaultFolderIsTovikInMovies() {
