@@ -176,13 +176,19 @@ void MainView::start() {
     const QList<QUrl> links = URLInput::extract(m_input->text());
     if (links.isEmpty())
         return;
+    download(links);
+    m_input->setText(QString());
+}
+
+void MainView::download(const QList<QUrl> &links) {
+    if (links.isEmpty())
+        return;
     QList<DownloadRequest> requests;
     requests.reserve(links.size());
     const QUrl folder = outputDirectory();
     for (const QUrl &link : links)
         requests.append({link, m_format, m_includePlaylist, folder});
     m_queue.add(requests, m_tools.paths());
-    m_input->setText(QString());
 }
 
 void MainView::appendToInput(const QString &text) {

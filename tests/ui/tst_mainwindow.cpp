@@ -3,6 +3,7 @@
 #include "IconButton.h"
 #include "JobListView.h"
 #include "MainView.h"
+#include "Preferences.h"
 #include "RootView.h"
 #include "SetupView.h"
 #include "TovikApp.h"
@@ -39,6 +40,8 @@ private Q_SLOTS:
     void commandsWhileJobsAreActive();
     void updateIsDisabledWhileItRuns();
     void quittingStopsRunningDownloads();
+    void linksFromOutsideWaitForTheTools();
+    void raiseRestoresAMinimisedWindow();
 
 private:
     void launch();
@@ -261,6 +264,41 @@ void TestMainWindow::quittingStopsRunningDownloads() {
     QTRY_VERIFY(std::holds_alternative<DownloadJob::Cancelled>(jobs.at(2)->state()));
     for (const qint64 pid : pids)
         QCOMPARE(::kill(static_cast<pid_t>(pid), 0), -1);
+}
+
+void TestMainWindow::linksFromOutsideWaitForTheTools() {
+    Preferences preferences;
+    preferences.setFormat(OutputFormat::audio);
+    preferences.setIncludePlaylist(true);
+    preferences.setOutputPath(m_output.path());
+    launch();
+    QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
+    m_app->open({Scenarios::link(u"hang"_qs).toString(), u"no link here"_qs});
+    QVERIFY(m_app->queue().jobs().isEmpty());
+
+    QVERIFY(installFakeTools());
+    m_app->tools().check();
+    QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
+    // Links that arrive in the main view are queued at once; the same link again is a new job.
+    m_app->open({u"example.com/quick, https://example.com/hang"_qs});
+    const QUrl folder = QUrl::fromLocalFile(m_output.path() + u'/');
+    const auto request = [&folder](const QString &name) {
+        return DownloadRequest{Scenarios::link(name), OutputFormat::audio, true, folder};
+    };
+    QList<DownloadRequest> requests;
+    for (const DownloadJob *job : m_app->queue().jobs())
+        requests.append(job->request());
+    QCOMPARE(requests, (QList<DownloadRequest>{request(u"quick"_qs), request(u"hang"_qs),
+                                               request(u"hang"_qs)}));
+}
+
+void TestMainWindow::raiseRestoresAMinimisedWindow() {
+    launch();
+    m_app->window().showMinimized();
+    QTRY_VERIFY(m_app->window().isMinimized());
+    m_app->raise();
+    QTRY_VERIFY(!m_app->window().isMinimized());
+    QVERIFY(m_app->window().isVisible());
 }
 
 TOVIK_GUI_TEST_MAIN(TestMainWindow)
