@@ -3,12 +3,16 @@
 #include "MainView.h"
 #include "RootView.h"
 #include "URLInput.h"
+#include "WindowGeometry.h"
 
 #include <QCoreApplication>
 
 TovikApp::TovikApp(ToolSources sources, Desktop desktop)
     : m_tools(std::move(sources)), m_desktop(std::move(desktop)),
       m_window(m_tools, m_queue, m_desktop) {
+    WindowGeometry::restore(m_window);
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &m_window,
+                     [this] { WindowGeometry::save(m_window); });
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &m_queue,
                      &DownloadQueue::terminateAll);
     // Connected after the root view's own handler, so the main view exists when this runs.

@@ -6,6 +6,12 @@
 #include <QApplication>
 #include <cstdio>
 
+#if defined(Q_OS_LINUX)
+#include "DownloadNotifier.h"
+#include "LauncherProgress.h"
+#include "SingleInstance.h"
+#endif
+
 namespace {
 
 void print(std::FILE *stream, const QString &text) {
@@ -64,7 +70,25 @@ int main(int argc, char *argv[]) {
         if (URLInput::extract(text).isEmpty())
             print(stderr, u"tovik: no web link in '%1'\n"_qs.arg(text));
 
+#if defined(Q_OS_LINUX)
+    SingleInstance instance;
+    if (instance.role() == SingleInstance::Role::later) {
+        if (instance.handOver(links))
+            return 0;
+        print(stderr, u"tovik: the Tovik already running did not answer; starting another\n"_qs);
+    }
+#endif
+
     TovikApp tovik;
+#if defined(Q_OS_LINUX)
+    DownloadNotifier notifier(tovik.queue(), tovik.window(), tovik.desktop());
+    LauncherProgress launcher(tovik.queue());
+    QObject::connect(&instance, &SingleInstance::opened, &tovik.window(),
+                     [&tovik](const QStringList &texts) {
+                         tovik.open(texts);
+                         tovik.raise();
+                     });
+#endif
     tovik.open(links);
     tovik.window().show();
     return QApplication::exec();
