@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "TovikApp.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 
@@ -44,6 +46,13 @@ bool SingleInstance::handOver(const QStringList &links) const {
     const QDBusMessage reply =
         QDBusConnection::sessionBus().call(call, QDBus::Block, handOverTimeout);
     return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+void SingleInstance::deliverTo(TovikApp &tovik) {
+    connect(this, &SingleInstance::opened, &tovik.window(), [&tovik](const QStringList &links) {
+        tovik.open(links);
+        tovik.raise();
+    });
 }
 
 void SingleInstance::Activate(const QVariantMap &) {

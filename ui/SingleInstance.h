@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+class TovikApp;
+
 // One Tovik per desktop session. The first start owns Tovik's name on the session bus and
 // answers org.freedesktop.Application there: Open hands it links, Activate only asks for the
 // window. A later start finds the name taken, hands its links over and ends. Without a session
@@ -25,6 +27,10 @@ public:
     bool handOver(const QStringList &links) const;
 
     static constexpr int handOverTimeout = 5000; // ms
+
+    // From now on, links from later starts are queued in this Tovik and bring its window to
+    // the front.
+    void deliverTo(TovikApp &tovik);
 
 public Q_SLOTS:
     Q_SCRIPTABLE void Activate(const QVariantMap &platformData);

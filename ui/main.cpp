@@ -83,11 +83,7 @@ int main(int argc, char *argv[]) {
 #if defined(Q_OS_LINUX)
     DownloadNotifier notifier(tovik.queue(), tovik.window(), tovik.desktop());
     LauncherProgress launcher(tovik.queue());
-    QObject::connect(&instance, &SingleInstance::opened, &tovik.window(),
-                     [&tovik](const QStringList &texts) {
-                         tovik.open(texts);
-                         tovik.raise();
-                     });
+    instance.deliverTo(tovik);
 #endif
     tovik.open(links);
     tovik.window().show();
