@@ -10,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTimer>
 #include <csignal>
 
@@ -42,6 +43,8 @@ private Q_SLOTS:
     void quittingStopsRunningDownloads();
     void linksFromOutsideWaitForTheTools();
     void raiseRestoresAMinimisedWindow();
+    void geometryAcrossLaunches_data();
+    void geometryAcrossLaunches();
 
 private:
     void launch();
@@ -299,6 +302,58 @@ void TestMainWindow::raiseRestoresAMinimisedWindow() {
     m_app->raise();
     QTRY_VERIFY(!m_app->window().isMinimized());
     QVERIFY(m_app->window().isVisible());
+}
+
+void TestMainWindow::geometryAcrossLaunches_data() {
+    QTest::addColumn<QRect>("left");
+    QTest::addColumn<bool>("maximised");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QRect>("restored");
+
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect place(screen.topLeft() + QPoint(30, 20), QSize(640, 500));
+    QTest::newRow("nothing stored") << QRect() << false << QByteArray() << QRect();
+    QTest::newRow("unreadable") << QRect() << false << QByteArray("not a geometry") << QRect();
+    QTest::newRow("kept") << place << false << QByteArray() << place;
+    QTest::newRow("kept maximised") << place << true << QByteArray() << place;
+    QTest::newRow("off every screen") << place.translated(screen.width() * 4, screen.height() * 4)
+                                      << false << QByteArray() << QRect();
+    QTest::newRow("partly off the screen")
+        << place.translated(screen.width() - 100, 0) << false << QByteArray() << QRect();
+    QTest::newRow("larger than every screen")
+        << QRect(screen.topLeft(), screen.size() * 3) << false << QByteArray() << QRect();
+}
+
+// The window is left somewhere and Tovik quits; the next launch finds it there, or at its
+// default size on a screen.
+void TestMainWindow::geometryAcrossLaunches() {
+    QFETCH(QRect, left);
+    QFETCH(bool, maximised);
+    QFETCH(QByteArray, stored);
+    QFETCH(QRect, restored);
+    if (left.isValid()) {
+        launch();
+        m_app->window().setGeometry(left);
+        if (maximised)
+            m_app->window().showMaximized();
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QApplication::exec();
+        cleanup();
+    } else if (!stored.isEmpty()) {
+        QSettings(u"Tovik"_qs, u"Tovik"_qs).setValue(u"windowGeometry"_qs, stored);
+    }
+
+    launch();
+    QCOMPARE(m_app->window().isMaximized(), maximised);
+    const QRect geometry = m_app->window().normalGeometry();
+    if (restored.isValid())
+        QCOMPARE(geometry, restored);
+    else
+        QCOMPARE(geometry.size(), QSize(720, 560));
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    QVERIFY(std::any_of(screens.cbegin(), screens.cend(), [&geometry](const QScreen *screen) {
+        return screen->availableGeometry().contains(geometry);
+    }));
 }
 
 TOVIK_GUI_TEST_MAIN(TestMainWindow)
