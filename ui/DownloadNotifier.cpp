@@ -25,8 +25,6 @@ DownloadNotifier::DownloadNotifier(DownloadQueue &queue, const QWidget &window,
     // Running downloads end cancelled when Tovik quits; that is no news.
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
             [this] { m_quitting = true; });
-    QDBusConnection::sessionBus().connect(service, path, service, u"ActionInvoked"_qs, this,
-                                          SLOT(actionInvoked(uint, QString)));
 }
 
 QString DownloadNotifier::summary(int finished, int failed, int cancelled) {
@@ -75,6 +73,11 @@ void DownloadNotifier::batchEnded() {
 QCoro::Task<> DownloadNotifier::send() {
     const QPointer<DownloadNotifier> alive(this);
     m_sending = true;
+    // Listening costs a round trip on the bus; start-up does not pay it, the first notice does,
+    // before it can be clicked.
+    if (!m_listening)
+        m_listening = QDBusConnection::sessionBus().connect(
+            service, path, service, u"ActionInvoked"_qs, this, SLOT(actionInvoked(uint, QString)));
     while (m_next) {
         const Notice notice = *std::exchange(m_next, std::nullopt);
         QStringList actions;

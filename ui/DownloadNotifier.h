@@ -48,6 +48,7 @@ private:
     // The notice waiting to go out while another is on its way.
     std::optional<Notice> m_next;
     bool m_sending = false;
+    bool m_listening = false;
     // The notice on screen: its number from the service and the files its action reveals.
     uint m_shown = 0;
     QList<QUrl> m_shownFiles;
