@@ -44,7 +44,7 @@ QString CommandLine::helpText() {
 
 QString CommandLine::versionText(const QString &version) {
     return u"tovik %1\n"
-           "Copyright (C) The Tovik developers\n"
+           "Copyright (C) 2026 The Tovik developers\n"
            "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
            "This is free software: you are free to change and redistribute it.\n"
            "There is NO WARRANTY, to the extent permitted by law.\n"_qs.arg(version);

@@ -17,6 +17,11 @@ LauncherProgress::LauncherProgress(DownloadQueue &queue, QObject *parent)
     connect(&m_batch, &JobBatch::ended, this, &LauncherProgress::clear);
 }
 
+LauncherProgress::~LauncherProgress() {
+    if (m_shown)
+        clear();
+}
+
 void LauncherProgress::publish() {
     // A job that has ended counts as done, so the bar never runs backwards within a batch.
     const QList<DownloadJob *> jobs = m_batch.jobs();

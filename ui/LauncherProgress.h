@@ -16,6 +16,8 @@ class LauncherProgress : public QObject {
 
 public:
     explicit LauncherProgress(DownloadQueue &queue, QObject *parent = nullptr);
+    // A launcher is not left showing downloads that end with Tovik.
+    ~LauncherProgress() override;
 
     static constexpr int interval = 250; // ms between updates
 

@@ -70,6 +70,7 @@ private Q_SLOTS:
     void countAndProgress_data();
     void countAndProgress();
     void atMostFourUpdatesASecond();
+    void clearedWhenTovikEnds();
 
 private:
     void add(const QStringList &scenarios);
@@ -154,6 +155,13 @@ void TestLauncherProgress::atMostFourUpdatesASecond() {
     QVERIFY2(shown >= 3, qPrintable(QString::number(shown)));
     QVERIFY2(shown <= span / LauncherProgress::interval + 2,
              qPrintable(u"%1 updates in %2 ms"_qs.arg(shown).arg(span)));
+}
+
+void TestLauncherProgress::clearedWhenTovikEnds() {
+    add({u"half"_qs});
+    QTRY_VERIFY(m_dock->shows(1, 0.5));
+    m_launcher.reset();
+    QTRY_VERIFY(m_dock->cleared());
 }
 
 TOVIK_BUS_TEST_MAIN(TestLauncherProgress)
