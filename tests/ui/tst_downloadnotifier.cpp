@@ -62,6 +62,8 @@ private:
     // Queues one job per scenario, cancels those still waiting when asked, and waits for the end.
     void runBatch(const QStringList &scenarios, bool cancelWaiting = false);
     QList<QUrl> savedFiles() const;
+    // The user clicks an action of a notice.
+    void invoke(uint id, const QString &action);
 
     const SessionBus &m_bus;
     Scenarios m_scenarios;
@@ -131,6 +133,14 @@ QList<QUrl> TestDownloadNotifier::savedFiles() const {
     return files;
 }
 
+void TestDownloadNotifier::invoke(uint id, const QString &action) {
+    QDBusMessage signal =
+        QDBusMessage::createSignal(u"/org/freedesktop/Notifications"_qs,
+                                   u"org.freedesktop.Notifications"_qs, u"ActionInvoked"_qs);
+    signal << id << action;
+    QVERIFY(BusTest::desktopSide(m_bus).send(signal));
+}
+
 void TestDownloadNotifier::oneNoticePerBatch_data() {
     QTest::addColumn<QStringList>("scenarios");
     QTest::addColumn<bool>("cancelWaiting");
@@ -198,23 +208,20 @@ void TestDownloadNotifier::nothingWhileTheWindowIsActive() {
 void TestDownloadNotifier::nothingWithoutAService() {
     runBatch({u"one"_qs});
     runBatch({u"two"_qs});
+    // A service that comes later is told, and its notice's action is heard.
     QVERIFY(offer());
-    runBatch({u"failing"_qs});
+    runBatch({u"three"_qs});
     QTRY_COMPARE(m_service->notices.size(), 1);
     QCOMPARE(m_service->notices.front().replaces, 0u);
+    invoke(m_service->ids.front(), u"show-in-folder"_qs);
+    QTRY_COMPARE(m_desktop.revealed.size(), 1);
+    QCOMPARE(m_desktop.revealed.front(), m_queue->jobs().front()->files());
 }
 
 void TestDownloadNotifier::actionRevealsTheFiles() {
     QVERIFY(offer());
     runBatch({u"one"_qs, u"failing"_qs, u"two"_qs});
     QTRY_COMPARE(m_service->notices.size(), 1);
-    const auto invoke = [this](uint id, const QString &action) {
-        QDBusMessage signal =
-            QDBusMessage::createSignal(u"/org/freedesktop/Notifications"_qs,
-                                       u"org.freedesktop.Notifications"_qs, u"ActionInvoked"_qs);
-        signal << id << action;
-        QVERIFY(BusTest::desktopSide(m_bus).send(signal));
-    };
     // Another notice's action and another action of this one are not ours to answer.
     invoke(m_service->ids.front() + 1, u"show-in-folder"_qs);
     invoke(m_service->ids.front(), u"default"_qs);
