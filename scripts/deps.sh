@@ -7,7 +7,7 @@ packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools qcor
           libarchive-dev libgl-dev help2man)
 if [[ "${1:-}" == test ]]; then
     packages+=(yt-dlp ffmpeg python3 clang libclang-rt-14-dev openssl zlib1g-dev
-              desktop-file-utils appstream lintian dbus xvfb openbox)
+              desktop-file-utils appstream lintian man-db dbus xvfb openbox)
 fi
 
 missing=()

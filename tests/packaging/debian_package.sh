@@ -28,3 +28,15 @@ fi
 echo "lintian $(lintian --version | awk '{print $2}') on $(basename "${packages[0]}"):"
 lintian --fail-on error,warning --info "${packages[0]}"
 echo "lintian: nothing at error or warning level"
+
+# The manual page as man shows it lists every option of --help.
+dpkg-deb -x "${packages[0]}" "$work/root"
+manual=$(MANWIDTH=80 man -l "$work/root/usr/share/man/man1/tovik.1.gz" 2>/dev/null)
+for option in --help --version; do
+    if ! grep -q -- "$option" <<<"$manual"; then
+        echo "the manual page does not mention $option:"
+        echo "$manual"
+        exit 1
+    fi
+done
+echo "man: the manual page lists --help and --version"
