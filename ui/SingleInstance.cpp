@@ -10,6 +10,7 @@ namespace {
 const QString name = QStringLiteral(TOVIK_APP_ID);
 const QString path = u"/org/tovik/Tovik"_qs;
 const QString interface = u"org.freedesktop.Application"_qs;
+const char *const activationToken = "XDG_ACTIVATION_TOKEN";
 
 } // namespace
 
@@ -42,7 +43,12 @@ bool SingleInstance::handOver(const QStringList &links) const {
                             : QDBusMessage::createMethodCall(name, path, interface, u"Open"_qs);
     if (!links.isEmpty())
         call << links;
-    call << QVariantMap();
+    // A Wayland compositor lets a window come to the front only with the token it gave the
+    // start that asks for it; the first start passes it on.
+    QVariantMap platformData;
+    if (const QString token = qEnvironmentVariable(activationToken); !token.isEmpty())
+        platformData.insert(u"activation-token"_qs, token);
+    call << platformData;
     const QDBusMessage reply =
         QDBusConnection::sessionBus().call(call, QDBus::Block, handOverTimeout);
     return reply.type() == QDBusMessage::ReplyMessage;
@@ -55,10 +61,14 @@ void SingleInstance::deliverTo(TovikApp &tovik) {
     });
 }
 
-void SingleInstance::Activate(const QVariantMap &) {
-    Q_EMIT opened({});
+void SingleInstance::Activate(const QVariantMap &platformData) {
+    Open({}, platformData);
 }
 
-void SingleInstance::Open(const QStringList &uris, const QVariantMap &) {
+void SingleInstance::Open(const QStringList &uris, const QVariantMap &platformData) {
+    // Qt's Wayland window takes the token from the environment when it asks to be activated.
+    if (const QString token = platformData.value(u"activation-token"_qs).toString();
+        !token.isEmpty())
+        qputenv(activationToken, token.toUtf8());
     Q_EMIT opened(uris);
 }

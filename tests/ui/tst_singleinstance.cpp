@@ -36,19 +36,23 @@ void TestSingleInstance::initTestCase() {
 void TestSingleInstance::laterStartHandsOverItsLinks_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("queued");
+    QTest::addColumn<QByteArray>("token");
 
     QTest::newRow("one link") << QStringList{u"https://example.com/hang"_qs}
-                              << QStringList{u"https://example.com/hang"_qs};
+                              << QStringList{u"https://example.com/hang"_qs} << QByteArray();
     QTest::newRow("links as pasted")
         << QStringList{u"example.com/hang, https://example.com/other"_qs, u"no link"_qs,
                        u"https://example.com/hang"_qs}
-        << QStringList{u"https://example.com/hang"_qs, u"https://example.com/other"_qs};
-    QTest::newRow("no link only raises") << QStringList() << QStringList();
+        << QStringList{u"https://example.com/hang"_qs, u"https://example.com/other"_qs}
+        << QByteArray("token-1");
+    QTest::newRow("no link only raises") << QStringList() << QStringList() << QByteArray("token-2");
 }
 
 void TestSingleInstance::laterStartHandsOverItsLinks() {
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, queued);
+    QFETCH(QByteArray, token);
+    qunsetenv("XDG_ACTIVATION_TOKEN");
     SingleInstance first;
     QCOMPARE(first.role(), SingleInstance::Role::first);
     TovikApp tovik(localSources(m_server.url(u"/"_qs)), m_desktop.desktop());
@@ -59,6 +63,10 @@ void TestSingleInstance::laterStartHandsOverItsLinks() {
 
     QProcess later;
     later.setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!token.isEmpty())
+        environment.insert(u"XDG_ACTIVATION_TOKEN"_qs, QString::fromLatin1(token));
+    later.setProcessEnvironment(environment);
     later.start(QStringLiteral(TOVIK_PROGRAM), arguments);
     // The later start waits for the first to answer, which needs this event loop.
     QTRY_COMPARE_WITH_TIMEOUT(later.state(), QProcess::NotRunning, 20'000);
@@ -66,6 +74,8 @@ void TestSingleInstance::laterStartHandsOverItsLinks() {
     QCOMPARE(later.exitCode(), 0);
 
     QTRY_VERIFY(!tovik.window().isMinimized());
+    // The compositor's permission to come to the front is passed on to the window.
+    QCOMPARE(qgetenv("XDG_ACTIVATION_TOKEN"), token);
     QStringList links;
     for (const DownloadJob *job : tovik.queue().jobs())
         links.append(job->request().url.toString());
