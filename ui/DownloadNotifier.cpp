@@ -16,18 +16,8 @@ const QString service = u"org.freedesktop.Notifications"_qs;
 const QString path = u"/org/freedesktop/Notifications"_qs;
 const QString showAction = u"show-in-folder"_qs;
 
-} // namespace
-
-DownloadNotifier::DownloadNotifier(DownloadQueue &queue, const QWidget &window,
-                                   const Desktop &desktop, QObject *parent)
-    : QObject(parent), m_window(window), m_desktop(desktop), m_batch(queue) {
-    connect(&m_batch, &JobBatch::ended, this, &DownloadNotifier::batchEnded);
-    // Running downloads end cancelled when Tovik quits; that is no news.
-    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
-            [this] { m_quitting = true; });
-}
-
-QString DownloadNotifier::summary(int finished, int failed, int cancelled) {
+// "3 downloads finished", "2 finished, 1 failed", …
+QString summary(int finished, int failed, int cancelled) {
     const std::pair<int, QString> counts[] = {
         {finished, u"finished"_qs}, {failed, u"failed"_qs}, {cancelled, u"cancelled"_qs}};
     QStringList parts;
@@ -43,6 +33,17 @@ QString DownloadNotifier::summary(int finished, int failed, int cancelled) {
     const int total = finished + failed + cancelled;
     return u"%1 %2 %3"_qs.arg(QString::number(total), total == 1 ? u"download"_qs : u"downloads"_qs,
                               outcome);
+}
+
+} // namespace
+
+DownloadNotifier::DownloadNotifier(DownloadQueue &queue, const QWidget &window,
+                                   const Desktop &desktop, QObject *parent)
+    : QObject(parent), m_window(window), m_desktop(desktop), m_batch(queue) {
+    connect(&m_batch, &JobBatch::ended, this, &DownloadNotifier::batchEnded);
+    // Running downloads end cancelled when Tovik quits; that is no news.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
+            [this] { m_quitting = true; });
 }
 
 void DownloadNotifier::batchEnded() {

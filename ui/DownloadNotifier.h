@@ -25,9 +25,6 @@ public:
     DownloadNotifier(DownloadQueue &queue, const QWidget &window, const Desktop &desktop,
                      QObject *parent = nullptr);
 
-    // "3 downloads finished", "2 finished, 1 failed", …
-    static QString summary(int finished, int failed, int cancelled);
-
 private Q_SLOTS:
     void actionInvoked(uint id, const QString &action);
 
