@@ -30,6 +30,7 @@ void TestSingleInstance::initTestCase() {
         QSKIP(qPrintable(u"no private session bus: "_qs + m_bus.error()));
     QVERIFY(m_scenarios.write(u"hang"_qs, "hang\n"));
     QVERIFY(m_scenarios.write(u"other"_qs, "hang\n"));
+    QVERIFY(m_scenarios.write(u"quick"_qs, "exit 0\n"));
     QVERIFY(installFakeTools());
 }
 
@@ -93,7 +94,7 @@ void TestSingleInstance::everyStartIsAloneWithoutABus() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_qs, u"unix:path=/nonexistent/bus"_qs);
     alone.setProcessEnvironment(environment);
-    alone.start(QStringLiteral(TOVIK_PROGRAM), {u"https://example.com/hang"_qs});
+    alone.start(QStringLiteral(TOVIK_PROGRAM), {u"https://example.com/quick"_qs});
     QVERIFY(alone.waitForStarted());
     // It keeps a window of its own instead of handing over and ending.
     QVERIFY(!alone.waitForFinished(2000));
