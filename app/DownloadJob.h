@@ -90,6 +90,8 @@ private:
     friend class TestJobs;
 
     void handle(const YTDLPEvent &event);
+    // How much of the part being downloaded a report shows done, from 0 to 1.
+    double reportedShare(const YTDLPEvent::Progress &progress);
     void setState(const State &state);
     void setWarning(const std::optional<QString> &warning);
 
@@ -105,6 +107,13 @@ private:
     QList<QUrl> m_files;
     std::optional<QString> m_warning;
     QPointer<QProcess> m_process;
+    // The staging folder of the last run, kept for a retry until the job goes.
+    QString m_stagingPath;
     bool m_cancelRequested = false;
     qint64 m_partsFinished = 0;
+    // The part being downloaded: the highest share reported so far, the fragment of the latest
+    // report and the bytes downloaded when that fragment began.
+    double m_partShare = 0;
+    std::optional<qint64> m_fragmentIndex;
+    std::optional<qint64> m_fragmentStart;
 };

@@ -1,12 +1,14 @@
 #include "DownloadQueue.h"
 
 #include "OutputPipe.h"
-#include "ProcessGroup.h"
+#include "ProcessGuard.h"
+#include "StagingFolder.h"
 #include "ToolRunner.h"
 #include "YTDLPCommand.h"
 #include "YTDLPOutput.h"
 
 #include <QCoro/QCoroSignal>
+#include <QEventLoop>
 #include <QFile>
 #include <QPointer>
 #include <QTimer>
@@ -52,7 +54,7 @@ DownloadQueue::~DownloadQueue() {
     // not even one whose job retry has already replaced in the list.
     for (const DownloadJob *job : std::as_const(m_running)) {
         if (const QProcess *process = runningProcess(*job))
-            ProcessGroup::terminate(*process);
+            ProcessGuard::stop(*process);
     }
 }
 
@@ -121,7 +123,7 @@ void DownloadQueue::retry(DownloadJob *job, const ToolPaths &tools) {
 void DownloadQueue::cancel(DownloadJob *job) {
     job->m_cancelRequested = true;
     if (const QProcess *process = runningProcess(*job)) {
-        ProcessGroup::terminate(*process);
+        ProcessGuard::stop(*process);
         return;
     }
     if (std::holds_alternative<DownloadJob::Queued>(job->state()))
@@ -139,6 +141,11 @@ void DownloadQueue::clearFinished() {
     removeWhere([](const DownloadJob &listed) { return !listed.isActive(); });
 }
 
+void DownloadQueue::removeStagingFolder(const DownloadJob &job) {
+    if (!job.m_stagingPath.isEmpty())
+        StagingFolder::removeUnclaimed(job.m_stagingPath);
+}
+
 void DownloadQueue::removeWhere(const std::function<bool(const DownloadJob &)> &condition) {
     // From the back, one contiguous run of rows at a time, so the rows announced for each
     // removal are still the rows a list model shows.
@@ -152,6 +159,8 @@ void DownloadQueue::removeWhere(const std::function<bool(const DownloadJob &)> &
         while (first > 0 && condition(*m_jobs.at(first - 1)))
             --first;
         Q_EMIT jobsAboutToBeRemoved(first, last);
+        for (int row = first; row <= last; ++row)
+            removeStagingFolder(*m_jobs.at(row));
         m_jobs.remove(first, last - first + 1);
         Q_EMIT jobsRemoved(first, last);
         last = first - 1;
@@ -160,15 +169,43 @@ void DownloadQueue::removeWhere(const std::function<bool(const DownloadJob &)> &
 }
 
 void DownloadQueue::terminateAll() {
-    for (const auto &job : std::as_const(m_jobs)) {
-        if (const QProcess *process = runningProcess(*job)) {
-            job->m_cancelRequested = true;
-            ProcessGroup::terminate(*process);
-        }
+    // A run whose launch is still under way is flagged too, and stops as soon as it has its
+    // process.
+    for (DownloadJob *job : std::as_const(m_running)) {
+        job->m_cancelRequested = true;
+        if (const QProcess *process = runningProcess(*job))
+            ProcessGuard::stop(*process);
     }
 }
 
+void DownloadQueue::removeStagingFolders() {
+    // A run that has not ended by now still claims its folder, which then stays.
+    for (const auto &job : std::as_const(m_jobs))
+        removeStagingFolder(*job);
+}
+
+void DownloadQueue::shutDown() {
+    m_shuttingDown = true;
+    terminateAll();
+    if (m_running.isEmpty()) {
+        removeStagingFolders();
+        return;
+    }
+    // A run that ends tells this loop to look again; the timer bounds the wait.
+    QEventLoop loop;
+    m_runEnded = [&loop, this] {
+        if (m_running.isEmpty())
+            loop.quit();
+    };
+    QTimer::singleShot(std::chrono::seconds(3), &loop, &QEventLoop::quit);
+    loop.exec();
+    m_runEnded = nullptr;
+    removeStagingFolders();
+}
+
 void DownloadQueue::pump(const ToolPaths &tools) {
+    if (m_shuttingDown)
+        return;
     const auto running = std::count_if(m_jobs.cbegin(), m_jobs.cend(),
                                        [](const auto &job) { return isRunning(*job); });
     auto slots = std::max<qsizetype>(0, maxConcurrent() - running);
@@ -182,24 +219,32 @@ void DownloadQueue::pump(const ToolPaths &tools) {
     }
     // Every chosen job counts as running before any run begins, so a run that ends at once
     // and pumps again cannot pick the same job twice.
-    for (const auto &job : std::as_const(starting))
+    for (const auto &job : std::as_const(starting)) {
         job->setState(DownloadJob::Downloading{});
+        m_running.append(job.get());
+    }
     for (const auto &job : std::as_const(starting))
         QTimer::singleShot(0, this, [this, job, tools] { runThenPump(job, tools); });
 }
 
 QCoro::Task<> DownloadQueue::runThenPump(std::shared_ptr<DownloadJob> job, ToolPaths tools) {
     const QPointer<DownloadQueue> alive(this);
-    m_running.append(job.get());
     co_await run(job, tools);
     // A queue destroyed meanwhile has stopped the run's processes and starts nothing more.
     if (!alive)
         co_return;
     m_running.removeOne(job.get());
+    if (m_runEnded)
+        m_runEnded();
     pump(tools);
 }
 
 QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths tools) {
+    // Cancelled between being picked and this run: nothing is started.
+    if (job->m_cancelRequested) {
+        job->setState(DownloadJob::Cancelled{});
+        co_return;
+    }
     std::error_code folderError;
     std::filesystem::create_directories(
         QFile::encodeName(job->request().outputDirectory.toLocalFile()).toStdString(), folderError);
@@ -208,12 +253,33 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
         co_return;
     }
 
+    StagingFolder staging(job->request());
+    if (staging.path().isEmpty()) {
+        job->setState(DownloadJob::Failed{staging.errorString()});
+        co_return;
+    }
+    job->m_stagingPath = staging.path();
+    DownloadRequest stagedRequest = job->request();
+    stagedRequest.outputDirectory = QUrl::fromLocalFile(staging.path());
+
     // Events reach the job in the order of the lines; only standard error's error lines count
-    // as errors. The event loop drains both channels at the same time.
+    // as errors. The event loop drains both channels at the same time. A finished file is
+    // moved out of the staging folder before the job lists it, under its final path.
     QStringList errors;
-    OutputPipe output([&job](QStringView line) {
-        if (const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line))
-            job->handle(*event);
+    OutputPipe output([&job, &staging](QStringView line) {
+        std::optional<YTDLPEvent> event = YTDLPOutput::parse(line);
+        if (!event)
+            return;
+        if (auto *file = std::get_if<YTDLPEvent::File>(&event->value)) {
+            const std::optional<QString> moved = staging.moveOut(file->path);
+            if (!moved) {
+                job->setWarning(u"A file was not saved, as "_qs + staging.errorString() + u": "_qs +
+                                file->path);
+                return;
+            }
+            file->path = *moved;
+        }
+        job->handle(*event);
     });
     OutputPipe errorOutput([&errors](QStringView line) {
         if (const std::optional<YTDLPEvent> event = YTDLPOutput::parse(line)) {
@@ -228,25 +294,28 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
     }
 
     QProcess process;
-    process.setProgram(tools.ytdlp.toLocalFile());
-    process.setArguments(YTDLPCommand::arguments(job->request(), tools));
     process.setProcessEnvironment(ToolRunner::environment(tools));
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
-    ProcessGroup::prepare(process);
     output.attach(process, STDOUT_FILENO);
     errorOutput.attach(process, STDERR_FILENO);
+    ProcessGuard guard(process, tools.ytdlp.toLocalFile(),
+                       YTDLPCommand::arguments(stagedRequest, tools));
 
     process.start();
     co_await LaunchSettled(process);
     output.closeChildEnd();
     errorOutput.closeChildEnd();
+    guard.closeChildEnd();
     if (process.error() == QProcess::FailedToStart) {
         job->setState(DownloadJob::Failed{u"Could not start yt-dlp: "_qs + process.errorString()});
         co_return;
     }
     job->m_process = &process;
+    // A cancel that came while the launch was under way could only be noted.
+    if (job->m_cancelRequested)
+        ProcessGuard::stop(process);
 
     if (process.state() != QProcess::NotRunning)
         co_await qCoro(&process, &QProcess::finished);
@@ -256,7 +325,9 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
     const int status = process.exitCode();
     job->m_process = nullptr;
 
-    if (job->m_cancelRequested) {
+    if (const std::optional<QString> launchError = guard.launchError()) {
+        job->setState(DownloadJob::Failed{u"Could not start yt-dlp: "_qs + *launchError});
+    } else if (job->m_cancelRequested) {
         job->setState(DownloadJob::Cancelled{});
     } else if (status == 0) {
         job->setState(DownloadJob::Finished{});
@@ -269,4 +340,8 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
                                                                  QString::number(status) + u'.'
                                                            : errors.last()});
     }
+    if (std::holds_alternative<DownloadJob::Finished>(job->state()))
+        staging.remove();
+    else
+        staging.keepOnlyPartialDownloads();
 }

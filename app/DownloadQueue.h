@@ -36,6 +36,10 @@ public:
     void clearFinished();
     // Asks every running yt-dlp to stop; queued jobs stay queued. Does not wait.
     void terminateAll();
+    // For quitting: asks every running yt-dlp to stop, starts nothing from now on, and waits
+    // until the runs have ended, at most as long as a stubborn child is given before it is
+    // killed (3 s).
+    void shutDown();
 
 Q_SIGNALS:
     void jobsAboutToBeInserted(int first, int last);
@@ -55,13 +59,19 @@ private:
 
     static const QProcess *runningProcess(const DownloadJob &job);
     void removeWhere(const std::function<bool(const DownloadJob &)> &condition);
+    // The staging folder a job's run left for a retry, unless a run claims it.
+    static void removeStagingFolder(const DownloadJob &job);
+    void removeStagingFolders();
     std::shared_ptr<DownloadJob> makeJob(const DownloadRequest &request);
     void updateHasActiveJobs();
 
     // Shared with the runs, so a job removed from the list while its run still holds it
     // lives on until the run ends.
     QList<std::shared_ptr<DownloadJob>> m_jobs;
-    // The jobs whose runs have begun and not ended; each run keeps its job alive.
+    // The jobs picked to run whose runs have not ended; each run keeps its job alive.
     QList<DownloadJob *> m_running;
     bool m_hasActiveJobs = false;
+    bool m_shuttingDown = false;
+    // Told whenever a run has ended, while shutDown waits.
+    std::function<void()> m_runEnded;
 };

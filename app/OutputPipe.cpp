@@ -1,7 +1,8 @@
 #include "OutputPipe.h"
 
+#include "Pipe.h"
+
 #include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -9,43 +10,14 @@ namespace {
 // Long enough to gather many progress lines into one read, short enough that the progress
 // bar still moves smoothly.
 constexpr auto restInterval = std::chrono::milliseconds(50);
-
-bool makePipe(int fds[2]) {
-#ifdef Q_OS_LINUX
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return false;
-#else
-    // Only the main thread starts children, so no fork can slip in before FD_CLOEXEC is set.
-    if (::pipe(fds) != 0)
-        return false;
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-#endif
-    // Tovik may have been started with a standard descriptor closed, and the pipe may have
-    // taken its number; the child's dup2 onto 1 or 2 must not meet one of its own ends.
-    for (int i = 0; i < 2; ++i) {
-        if (fds[i] > STDERR_FILENO)
-            continue;
-        const int moved = ::fcntl(fds[i], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-        if (moved < 0) {
-            const int error = errno;
-            ::close(fds[0]);
-            ::close(fds[1]);
-            errno = error;
-            return false;
-        }
-        ::close(fds[i]);
-        fds[i] = moved;
-    }
-    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-    return true;
-}
+// 1 MiB a read: twenty times more than yt-dlp ever prints in a rest.
+constexpr int maxChunksPerRead = 16;
 
 } // namespace
 
 OutputPipe::OutputPipe(std::function<void(QStringView)> onLine) : m_onLine(std::move(onLine)) {
     int fds[2];
-    if (!makePipe(fds)) {
+    if (!Pipe::open(fds)) {
         m_errorString = qt_error_string(errno);
         return;
     }
@@ -70,14 +42,7 @@ OutputPipe::~OutputPipe() {
 }
 
 void OutputPipe::attach(QProcess &process, int childFd) {
-    const std::function<void()> previous = process.childProcessModifier();
-    const int writeEnd = m_writeEnd;
-    process.setChildProcessModifier([previous, writeEnd, childFd] {
-        if (previous)
-            previous();
-        // dup2 leaves the copy open across exec; the original closes there.
-        ::dup2(writeEnd, childFd);
-    });
+    Pipe::attach(process, m_writeEnd, childFd);
 }
 
 void OutputPipe::closeChildEnd() {
@@ -103,7 +68,10 @@ void OutputPipe::onReadable() {
 
 bool OutputPipe::readAvailable() {
     char chunk[64 * 1024];
-    for (;;) {
+    // A child that writes faster than Tovik reads gets the rest of its output read after the
+    // next rest, so it can never keep the main thread in here; meanwhile the full pipe holds
+    // it back.
+    for (int chunks = 0; chunks < maxChunksPerRead; ++chunks) {
         const ssize_t count = ::read(m_readEnd, chunk, sizeof chunk);
         if (count > 0) {
             for (QStringView line : m_buffer.append(QByteArrayView(chunk, count)))
@@ -114,6 +82,7 @@ bool OutputPipe::readAvailable() {
             return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         }
     }
+    return true;
 }
 
 void OutputPipe::end() {

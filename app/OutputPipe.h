@@ -28,12 +28,13 @@ public:
     // After start(), launched or not: only the child keeps the writing end.
     void closeChildEnd();
     // Once the child has exited: reads what it left in the pipe and delivers the last,
-    // unterminated line. A grandchild that still holds the pipe is not waited for.
+    // unterminated line. Whatever still holds the pipe is not waited for.
     void finish();
 
 private:
     void onReadable();
-    // Delivers every complete line that can be read now; false once the pipe has ended.
+    // Delivers the complete lines of what can be read now, up to 1 MiB; false once the pipe has
+    // ended.
     bool readAvailable();
     void end();
 

@@ -1,6 +1,7 @@
 #include "ToolRunner.h"
 
 #include "PlatformError.h"
+#include "ProcessGuard.h"
 #include "ToolError.h"
 #include "ZipExtractor.h"
 
@@ -68,18 +69,20 @@ QCoro::Task<ToolRunner::CaptureResult>
 ToolRunner::capture(const QUrl &program, const QStringList &arguments,
                     std::optional<QProcessEnvironment> environment) {
     QProcess process;
-    process.setProgram(program.toLocalFile());
-    process.setArguments(arguments);
     if (environment)
         process.setProcessEnvironment(*environment);
     // One pipe for both channels keeps the output in the order the child wrote it.
     process.setProcessChannelMode(QProcess::MergedChannels);
     // A child that reads its input finds it empty instead of waiting on us forever.
     process.setStandardInputFile(QProcess::nullDevice());
+    ProcessGuard guard(process, program.toLocalFile(), arguments);
     process.start(QIODevice::ReadOnly);
+    guard.closeChildEnd();
     co_await ProcessEnd(process);
     if (process.error() == QProcess::FailedToStart)
         throw PlatformError(process.errorString());
+    if (const std::optional<QString> launchError = guard.launchError())
+        throw PlatformError(*launchError);
     co_return CaptureResult{process.exitCode(), QString::fromUtf8(process.readAll())};
 }
 

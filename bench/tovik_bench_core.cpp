@@ -27,14 +27,16 @@ template <typename Work> double bestSeconds(Work work) {
     return best;
 }
 
-// What yt-dlp prints for a long fragment download: one progress line after another.
+// What yt-dlp prints for a long fragment download: one progress line after another, a few
+// dozen for each fragment.
 QByteArray progressStream() {
     QByteArray stream;
     for (int i = 0; i < progressLines; ++i) {
         const int downloaded = (i % 5120) * 1024;
         stream += "TKP|abc123|downloading|" + QByteArray::number(downloaded) + "|NA|5242880.0|" +
                   QByteArray::number(262144.5 + i % 977, 'f', 1) + '|' +
-                  QByteArray::number((5242880 - downloaded) / 262144) + '\n';
+                  QByteArray::number((5242880 - downloaded) / 262144) + '|' +
+                  QByteArray::number(i / 40) + '|' + QByteArray::number(progressLines / 40) + '\n';
     }
     return stream;
 }

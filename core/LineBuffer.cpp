@@ -17,6 +17,42 @@ QStringDecoder lineDecoder() {
 } // namespace
 
 LineBuffer::Lines LineBuffer::append(QByteArrayView data) {
+    // Only a chunk that could make a line too long needs the closer look.
+    if (!m_dropping && m_pending.size() + data.size() <= maxLineLength)
+        return appendWithin(data);
+    return appendWithin(cutLongLines(data));
+}
+
+QByteArray LineBuffer::cutLongLines(QByteArrayView data) {
+    QByteArray kept;
+    qsizetype length = m_pending.size();
+    for (qsizetype start = 0; start < data.size();) {
+        const qsizetype newline = data.indexOf('\n', start);
+        const qsizetype end = newline < 0 ? data.size() : newline;
+        if (!m_dropping) {
+            const qsizetype room = maxLineLength - length;
+            if (end - start <= room) {
+                kept.append(data.sliced(start, end - start));
+                length += end - start;
+            } else {
+                kept.append(data.sliced(start, room));
+                kept.append('\n');
+                m_dropping = true;
+            }
+        }
+        if (newline < 0)
+            break;
+        // A cut line already ended where it was cut.
+        if (!m_dropping)
+            kept.append('\n');
+        m_dropping = false;
+        length = 0;
+        start = newline + 1;
+    }
+    return kept;
+}
+
+LineBuffer::Lines LineBuffer::appendWithin(QByteArrayView data) {
     Lines lines;
     qsizetype newline = data.indexOf('\n');
     if (newline < 0) {
@@ -59,6 +95,7 @@ LineBuffer::Lines LineBuffer::append(QByteArrayView data) {
 }
 
 std::optional<QString> LineBuffer::flush() {
+    m_dropping = false;
     if (m_pending.isEmpty())
         return std::nullopt;
     QString last = lineDecoder().decode(m_pending);

@@ -2,15 +2,19 @@
 
 namespace {
 
-// A playlist entry lands in "<playlist title>/", a single video in "./" (the base folder).
-// A "/" inside a "&{}" replacement would be sanitised by yt-dlp, so the folder comes from
-// the "|" default instead.
-const auto outputTemplate = QStringLiteral("%(playlist_title|.)s/%(title)s.%(ext)s");
+// A playlist entry lands in "<playlist title>/<n> - <title>.<ext>", a single video in
+// "./<title>.<ext>" (the base folder). A "/" inside a "&{}" replacement would be sanitised by
+// yt-dlp, so the folder comes from the "|" default instead. The number keeps entries of the
+// same title apart: yt-dlp would take the second for the first, already downloaded.
+const auto outputTemplate = QStringLiteral(
+    "%(playlist_title|.)s/%(playlist_index|)s%(playlist_index& - |)s%(title)s.%(ext)s");
 
+// Fragmented downloads (HLS, segmented DASH) also say which fragment they are at; others print
+// "NA" for both fragment fields.
 const auto progressTemplate =
     QStringLiteral("download:TKP|%(info.id)s|%(progress.status)s|%(progress.downloaded_bytes)s|"
                    "%(progress.total_bytes)s|%(progress.total_bytes_estimate)s|%(progress.speed)s|"
-                   "%(progress.eta)s");
+                   "%(progress.eta)s|%(progress.fragment_index)s|%(progress.fragment_count)s");
 const auto itemTemplate =
     QStringLiteral("video:TKT|%(id)s|%(playlist_index)s|%(playlist_count)s|%(title)s");
 const auto fileTemplate = QStringLiteral("after_move:TKF|%(id)s|%(filepath)s");

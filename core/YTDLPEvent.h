@@ -23,6 +23,9 @@ struct YTDLPEvent {
         std::optional<qint64> total;
         std::optional<double> speed;
         std::optional<qint64> eta;
+        // For a download in fragments: how many are done, and how many there are.
+        std::optional<qint64> fragmentIndex = {};
+        std::optional<qint64> fragmentCount = {};
         friend bool operator==(const Progress &, const Progress &) = default;
     };
 

@@ -130,7 +130,9 @@ std::optional<YTDLPEvent> item(Fields fields) {
                             fields.rest().toString()};
 }
 
-// After the marker: id|status|downloaded|total|estimate|speed|eta.
+// After the marker: id|status|downloaded|total|estimate|speed|eta, optionally followed by
+// |fragment index|fragment count (both absent when left off). The last field keeps any further
+// bars.
 std::optional<YTDLPEvent> progress(Fields fields) {
     const std::optional<QStringView> id = fields.next();
     const std::optional<QStringView> status = fields.next();
@@ -143,8 +145,20 @@ std::optional<YTDLPEvent> progress(Fields fields) {
     std::optional<qint64> size = integer(*total);
     if (!size)
         size = integer(*estimate);
-    return YTDLPEvent::Progress{id->toString(), *status == u"finished", integer(*downloaded),
-                                size,           speed(*speedField),     integer(fields.rest())};
+    YTDLPEvent::Progress event{id->toString(), *status == u"finished", integer(*downloaded),
+                               size,           speed(*speedField),     std::nullopt};
+    if (const std::optional<QStringView> eta = fields.next()) {
+        // A line with an eta and only one more field is neither form.
+        const std::optional<QStringView> index = fields.next();
+        if (!index)
+            return std::nullopt;
+        event.eta = integer(*eta);
+        event.fragmentIndex = integer(*index);
+        event.fragmentCount = integer(fields.rest());
+    } else {
+        event.eta = integer(fields.rest());
+    }
+    return event;
 }
 
 // After the marker: id|path, the path keeping any bars of its own.

@@ -101,16 +101,25 @@ void checkEvent(const QString &line) {
                   "index and count are read as numbers");
     } else if (const auto *progress = std::get_if<YTDLPEvent::Progress>(&event->value)) {
         invariant(line.startsWith(u"TKP|"), "progress comes from a progress line");
-        invariant(line.count(u'|') >= 7, "a progress line has eight fields");
+        const qsizetype bars = line.count(u'|');
+        invariant(bars == 7 || bars >= 9, "a progress line has eight fields, or ten and more");
         invariant(field(line, 1) == progress->id, "the id is field 1");
         invariant(progress->finished == (field(line, 2) == u"finished"),
                   "finished exactly when field 2 says so");
         const std::optional<qint64> total = generalInteger(field(line, 4));
         invariant(progress->downloaded == generalInteger(field(line, 3)) &&
                       progress->total == (total ? total : generalInteger(field(line, 5))) &&
-                      progress->speed == generalSpeed(field(line, 6)) &&
-                      progress->eta == generalInteger(line.section(u'|', 7)),
+                      progress->speed == generalSpeed(field(line, 6)),
                   "the numbers are read as numbers");
+        // Without the fragment fields the eta is the rest of the line; with them the count is.
+        const bool fragments = bars >= 9;
+        invariant(progress->eta ==
+                          generalInteger(fragments ? field(line, 7) : line.section(u'|', 7)) &&
+                      progress->fragmentIndex ==
+                          (fragments ? generalInteger(field(line, 8)) : std::nullopt) &&
+                      progress->fragmentCount ==
+                          (fragments ? generalInteger(line.section(u'|', 9)) : std::nullopt),
+                  "eta and fragments are read as numbers");
     } else if (const auto *file = std::get_if<YTDLPEvent::File>(&event->value)) {
         invariant(line.startsWith(u"TKF|"), "a file comes from a file line");
         invariant(!file->path.isEmpty(), "a path is never empty");

@@ -1,7 +1,9 @@
 #include "TovikApp.h"
 
 #include "MainView.h"
+#include "Preferences.h"
 #include "RootView.h"
+#include "StagingFolder.h"
 #include "URLInput.h"
 #include "WindowGeometry.h"
 
@@ -14,7 +16,9 @@ TovikApp::TovikApp(ToolSources sources, Desktop desktop)
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &m_window,
                      [this] { WindowGeometry::save(m_window); });
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &m_queue,
-                     &DownloadQueue::terminateAll);
+                     &DownloadQueue::shutDown);
+    // What a Tovik that did not end in order left in the output folder.
+    StagingFolder::removeAbandoned(Preferences().outputPath());
     // Connected after the root view's own handler, so the main view exists when this runs.
     QObject::connect(&m_tools, &ToolManager::phaseChanged, &m_window, [this] { deliverLinks(); });
 }

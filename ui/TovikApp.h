@@ -3,6 +3,7 @@
 #include "Desktop.h"
 #include "DownloadQueue.h"
 #include "MainWindow.h"
+#include "TerminationSignals.h"
 #include "ToolManager.h"
 
 #include <QList>
@@ -10,7 +11,9 @@
 #include <QUrl>
 
 // The program: one tool manager and one download queue for the life of the process, and
-// the window that shows them. Running downloads are told to stop when the application quits.
+// the window that shows them. When the application quits, by the menu or by a termination
+// signal, running downloads are stopped and waited for, a few seconds at most, and their
+// staging folders removed; those that an earlier Tovik left behind go at the start.
 class TovikApp {
 public:
     explicit TovikApp(ToolSources sources = ToolSources::production(),
@@ -34,5 +37,6 @@ private:
     DownloadQueue m_queue;
     Desktop m_desktop;
     MainWindow m_window;
+    TerminationSignals m_terminationSignals;
     QList<QUrl> m_waitingLinks;
 };

@@ -1,22 +1,30 @@
 // Runs one download through a queue, as Tovik would, for tests that need a Tovik process of
-// its own: one kills it with SIGKILL while its yt-dlp runs, one starts it without standard
-// descriptors. Exits when the job has ended: 0 when it finished with a file, else 1.
+// its own: to end it with a signal while its yt-dlp runs, or to start it without standard
+// descriptors. Quits like Tovik on SIGTERM, SIGINT and SIGHUP. Exits when the job has ended:
+// 0 when it finished with a file, else 1.
 //
-//   queue-host <yt-dlp> <link> <output folder>
+//   queue-host <yt-dlp> <link> <output folder> [format]
 
 #include "DownloadQueue.h"
+#include "TerminationSignals.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 4)
+    if (args.size() != 4 && args.size() != 5)
+        return 2;
+    const std::optional<OutputFormat> format =
+        args.size() == 5 ? outputFormatFromRawValue(args.at(4)) : OutputFormat::video1080;
+    if (!format)
         return 2;
     const ToolPaths tools{QUrl::fromLocalFile(args.at(1)),
                           QUrl::fromLocalFile(u"/usr/bin/ffmpeg"_qs),
                           QUrl::fromLocalFile(u"/usr/bin/deno"_qs)};
     DownloadQueue queue;
+    const TerminationSignals terminationSignals;
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &queue, &DownloadQueue::shutDown);
     QObject::connect(&queue, &DownloadQueue::hasActiveJobsChanged, &app, [&queue](bool active) {
         const DownloadJob *job = queue.jobs().first();
         if (!active)
@@ -25,8 +33,7 @@ int main(int argc, char **argv) {
                                        ? 0
                                        : 1);
     });
-    queue.add({DownloadRequest{QUrl(args.at(2)), OutputFormat::video1080, false,
-                               QUrl::fromLocalFile(args.at(3))}},
+    queue.add({DownloadRequest{QUrl(args.at(2)), *format, false, QUrl::fromLocalFile(args.at(3))}},
               tools);
     return QCoreApplication::exec();
 }

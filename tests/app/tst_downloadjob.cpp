@@ -17,6 +17,12 @@ YTDLPEvent progress(std::optional<qint64> downloaded, std::optional<qint64> tota
     return YTDLPEvent::Progress{u"id"_qs, false, downloaded, total, speed, eta};
 }
 
+// A report of a download in fragments, its total an estimate as yt-dlp makes them.
+YTDLPEvent fragment(qint64 downloaded, qint64 estimate, std::optional<qint64> index,
+                    std::optional<qint64> count) {
+    return YTDLPEvent::Progress{u"id"_qs, false, downloaded, estimate, 2048.0, 7, index, count};
+}
+
 YTDLPEvent finished(std::optional<double> speed = {}, std::optional<qint64> eta = {}) {
     return YTDLPEvent::Progress{u"id"_qs, true, 1000, 1000, speed, eta};
 }
@@ -179,6 +185,55 @@ void TestDownloadJob::course_data() {
                {progress(400, std::nullopt), 1, 0.9, downloading},
                {progress(std::nullopt, 1000), 1, 0.9, downloading},
                {progress(400, 0), 1, 0.9, downloading},
+           };
+
+    // Numbers as yt-dlp printed them for a DASH source: an init segment of 835 bytes, then media
+    // segments of about 46 kB; the estimate is made again after each fragment.
+    QTest::newRow("fragments")
+        << OutputFormat::video1080
+        << QList<Step>{
+               {item(), 0, 0.0, downloading},
+               {fragment(835, 3340, 0, 4), 0, 0.0, downloading},
+               {fragment(835, 3340, 1, 4), 0, 0.225, downloading},
+               {fragment(20000, 93762, 1, 4), 0, 0.9 * (1 + 19165.0 / 46046) / 4, downloading},
+               {fragment(46881, 93762, 1, 4), 0, 0.45, downloading},
+               {fragment(46881, 93762, 2, 4), 0, 0.45, downloading},
+               {fragment(140000, 140000, 4, 4), 0, 0.9, downloading},
+               {finished(), 1, 0.9, downloading},
+               {fragment(765, 6885, 1, 9), 1, 0.9 + 0.1 / 9, downloading},
+               {fragment(1789, 42939, 1, 9), 1, 0.9 + 0.1 * (1 + 1024.0 / 8777) / 9, downloading},
+               {finished(), 2, 1.0, processing},
+           };
+    QTest::newRow("fragment numbers that make no sense leave it to the bytes")
+        << OutputFormat::video1080
+        << QList<Step>{
+               {item(), 0, 0.0, downloading},
+               {fragment(300, 1000, 5, 4), 0, 0.27, downloading},
+               {fragment(400, 1000, 0, 0), 0, 0.36, downloading},
+               {fragment(500, 1000, -1, 4), 0, 0.45, downloading},
+               {fragment(600, 1000, 2, std::nullopt), 0, 0.54, downloading},
+           };
+    QTest::newRow("a part's bar never moves back")
+        << OutputFormat::video720
+        << QList<Step>{
+               {item(), 0, 0.0, downloading},
+               {progress(800, 1000), 0, 0.72, downloading},
+               {progress(810, 3000), 0, 0.72, downloading},
+               {fragment(900, 4000, 1, 4), 0, 0.72, downloading},
+               {progress(1200, 1000), 0, 0.9, downloading},
+               {finished(), 1, 0.9, downloading},
+               {progress(100, 1000), 1, 0.91, downloading},
+               {progress(-5, 1000), 1, 0.91, downloading},
+           };
+    QTest::newRow("a new entry measures its fragments afresh")
+        << OutputFormat::audio
+        << QList<Step>{
+               {item(1, 2), 0, 0.0, downloading},
+               {fragment(100, 400, 1, 4), 0, 0.25, downloading},
+               {fragment(150, 400, 1, 4), 0, 0.375, downloading},
+               {item(2, 2), 0, 0.0, downloading},
+               {fragment(50, 200, 1, 4), 0, 0.25, downloading},
+               {fragment(75, 200, 1, 4), 0, 0.375, downloading},
            };
 
     // The next entry of a playlist starts its bar over, even from processing.

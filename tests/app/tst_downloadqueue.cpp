@@ -1,16 +1,20 @@
 #include "DownloadQueue.h"
+#include "StagingFolder.h"
 #include "YTDLPCommand.h"
 
 #include <QAbstractItemModelTester>
 #include <QAbstractListModel>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 
 using State = DownloadJob::State;
@@ -42,6 +46,41 @@ bool processGone(qint64 pid) {
     const QByteArray text = stat.readAll();
     const auto nameEnd = text.lastIndexOf(')');
     return nameEnd > 0 && text.mid(nameEnd + 2, 1) == "Z";
+}
+
+// True once no process of the group runs any more.
+bool groupGone(qint64 group) {
+    QDir proc(u"/proc"_qs);
+    for (const QString &entry : proc.entryList(QDir::Dirs)) {
+        QFile stat(proc.filePath(entry + u"/stat"_qs));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        // "pid (name) state ppid pgrp …"
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields.at(2).toLongLong() == group && fields.at(0) != "Z")
+            return false;
+    }
+    return true;
+}
+
+qint64 parentOf(qint64 pid) {
+    QFile stat(u"/proc/"_qs + QString::number(pid) + u"/stat"_qs);
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+}
+
+qint64 residentBytes() {
+    QFile status(u"/proc/self/status"_qs);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
 }
 
 QList<qint64> readPids(const QString &fileName) {
@@ -124,7 +163,8 @@ private Q_SLOTS:
     void cancelQueuedJob();
     void cancelFinalJobChangesNothingVisible();
     void cancelRunningJobStopsItsGroup();
-    void cancelBetweenPumpAndLaunch();
+    void cancelBeforeTheRunHasItsProcess_data();
+    void cancelBeforeTheRunHasItsProcess();
     void terminateAllLeavesQueuedJobsQueued();
     void outcomes_data();
     void outcomes();
@@ -132,13 +172,20 @@ private Q_SLOTS:
     void launchFailures();
     void passesTheArgumentVector();
     void everyLineReachesTheJob();
-    void grandchildHoldingThePipesIsNotWaitedFor();
+    void grandchildrenEndWithTheirJob();
+    void floodWithoutLineFeeds();
+    void childGetsOnlyItsOwnDescriptors();
+    void finishedFilesMoveOutUnderFreeNames_data();
+    void finishedFilesMoveOutUnderFreeNames();
+    void stagingFolderLifetime();
+    void abandonedStagingFolders();
     void listChangesAndActivity();
     void fiveHundredJobsTwoAtATime();
     void terminateAllLeavesNoOrphans();
     void destroyedQueueLeavesNoChildren();
     void destroyedQueueStopsRunsOfReplacedJobs();
-    void killedTovikLeavesNoYtDlp();
+    void endedTovikLeavesNothing_data();
+    void endedTovikLeavesNothing();
     void tovikWithoutStandardDescriptors();
 
 private:
@@ -254,6 +301,10 @@ void TestDownloadQueue::everyOutcomeStartsTheNext_data() {
                             << false << State(DownloadJob::Failed{u"boom"_qs});
     QTest::newRow("cancelled") << QStringList{u"hang"_qs} << true << false << false
                                << State(DownloadJob::Cancelled{});
+    // Killed 3 s after the request; the slot is free again well within the wait.
+    QTest::newRow("cancelled, ignoring SIGTERM")
+        << QStringList{u"ignore-term"_qs, u"spawn-child-hang"_qs, u"hang"_qs} << true << false
+        << false << State(DownloadJob::Cancelled{});
     // Their messages come from the platform; only the case is compared.
     QTest::newRow("failure to start")
         << QStringList{} << false << true << false << State(DownloadJob::Failed{});
@@ -397,25 +448,38 @@ void TestDownloadQueue::cancelRunningJobStopsItsGroup() {
         QTRY_VERIFY2(processGone(pid), QByteArray::number(pid).constData());
 }
 
-void TestDownloadQueue::cancelBetweenPumpAndLaunch() {
-    scenario(u"ran"_qs, {u"args launched.txt"_qs, u"exit 0"_qs});
+void TestDownloadQueue::cancelBeforeTheRunHasItsProcess_data() {
+    QTest::addColumn<bool>("beforeTheRun");
+    QTest::newRow("between pump and the run") << true;
+    QTest::newRow("in the turn after the launch") << false;
+}
+
+void TestDownloadQueue::cancelBeforeTheRunHasItsProcess() {
+    QFETCH(bool, beforeTheRun);
+    scenario(u"slow"_qs,
+             {u"args launched.txt"_qs, u"sleep 30000"_qs, u"file a.mp4"_qs, u"exit 0"_qs});
     DownloadQueue queue;
     std::unique_ptr<StateHistory> history;
-    // The job is made inside add(), and pump marks it downloading before add() returns.
+    // The job is made inside add(), and pump marks it downloading before add() returns; its
+    // run begins in the next turn of the event loop and launches yt-dlp there.
     connect(&queue, &DownloadQueue::jobsInserted, this, [&] {
         DownloadJob *job = queue.jobs().first();
         history = std::make_unique<StateHistory>(job);
-        connect(job, &DownloadJob::stateChanged, this, [&queue, job] {
-            if (is<DownloadJob::Downloading>(job))
-                queue.cancel(job);
-        });
+        if (beforeTheRun) {
+            connect(job, &DownloadJob::stateChanged, this, [&queue, job] {
+                if (is<DownloadJob::Downloading>(job))
+                    queue.cancel(job);
+            });
+        }
     });
-    queue.add({request(u"A"_qs, u"ran"_qs)}, m_tools);
+    queue.add({request(u"A"_qs, u"slow"_qs)}, m_tools);
     DownloadJob *job = queue.jobs().first();
-    QVERIFY(job->m_cancelRequested);
-    QVERIFY(is<DownloadJob::Downloading>(job));
+    if (!beforeTheRun)
+        QTimer::singleShot(0, this, [&queue, job] { queue.cancel(job); });
     QTRY_VERIFY(is<DownloadJob::Cancelled>(job));
-    QVERIFY(QFile::exists(outDir() + u"/launched.txt"_qs));
+    if (beforeTheRun)
+        QVERIFY(!QFile::exists(outDir() + u"/launched.txt"_qs));
+    QVERIFY(job->files().isEmpty());
     QCOMPARE(history->states(),
              (QList<State>{DownloadJob::Downloading{}, DownloadJob::Cancelled{}}));
 }
@@ -477,9 +541,13 @@ void TestDownloadQueue::outcomes_data() {
         << QStringList{u"out ERROR: not counted"_qs, u"exit 1"_qs}
         << failed(u"yt-dlp stopped with code 1."_qs) << none << 0;
     QTest::newRow("a last line without line feed counts")
-        << QStringList{u"err ERROR: lost"_qs, u"out-unterminated TKF|x|/tmp/Last.mp4"_qs,
-                       u"exit 1"_qs}
+        << QStringList{u"err ERROR: lost"_qs, u"file-unterminated Last.mp4"_qs, u"exit 1"_qs}
         << finished << std::optional(u"One item failed: lost"_qs) << 1;
+    QTest::newRow("a file outside the download folder is not listed")
+        << QStringList{u"out TKF|x|/etc/hostname"_qs, u"exit 0"_qs} << finished
+        << std::optional(u"A file was not saved, as it is outside the download folder: "
+                         u"/etc/hostname"_qs)
+        << 0;
     QTest::newRow("marker lines on standard error move nothing")
         << QStringList{u"err TKT|x|1|2|Title"_qs, u"err TKP|x|downloading|5|10|NA|NA|NA"_qs,
                        u"err TKF|x|/tmp/y.mp4"_qs, u"exit 0"_qs}
@@ -555,7 +623,15 @@ void TestDownloadQueue::passesTheArgumentVector() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QStringList received = QString::fromUtf8(file.readAll()).split(u'\n');
     QCOMPARE(received.takeLast(), QString());
-    QCOMPARE(received, YTDLPCommand::arguments(req, m_tools));
+    // yt-dlp works in a staging folder inside the output folder.
+    const QStringList expected = YTDLPCommand::arguments(req, m_tools);
+    const qsizetype folder = expected.indexOf(req.outputDirectory.toLocalFile());
+    QVERIFY(folder > 0 && folder < received.size());
+    const QFileInfo staging(received.at(folder));
+    QCOMPARE(staging.path(), req.outputDirectory.toLocalFile());
+    QVERIFY(staging.fileName().startsWith(u".tovik-"_qs));
+    received[folder] = expected.at(folder);
+    QCOMPARE(received, expected);
 }
 
 void TestDownloadQueue::everyLineReachesTheJob() {
@@ -575,19 +651,191 @@ void TestDownloadQueue::everyLineReachesTheJob() {
     QCOMPARE(job->fraction(), 4999.0 / 5000.0 * 0.9);
 }
 
-void TestDownloadQueue::grandchildHoldingThePipesIsNotWaitedFor() {
-    scenario(u"s"_qs,
-             {u"spawn-child-hang"_qs, u"pids pids.txt"_qs, u"file a.mp4"_qs, u"exit 0"_qs});
+void TestDownloadQueue::grandchildrenEndWithTheirJob() {
+    // Both hold the job's pipes; one has left the group for a session of its own.
+    scenario(u"s"_qs, {u"spawn-child-hang"_qs, u"spawn-setsid-hang"_qs, u"pids pids.txt"_qs,
+                       u"file a.mp4"_qs, u"exit 0"_qs});
     DownloadQueue queue;
     queue.add({request(u"A"_qs, u"s"_qs)}, m_tools);
     DownloadJob *job = queue.jobs().first();
     QTRY_VERIFY(is<DownloadJob::Finished>(job));
     QCOMPARE(job->files().size(), 1);
     const QList<qint64> pids = readPids(outDir() + u"/pids.txt"_qs);
-    QCOMPARE(pids.size(), 2);
-    QVERIFY(!processGone(pids.at(1)));
-    ::kill(static_cast<pid_t>(pids.at(1)), SIGKILL);
-    QTRY_VERIFY(processGone(pids.at(1)));
+    QCOMPARE(pids.size(), 3);
+    for (const qint64 pid : pids)
+        QTRY_VERIFY2(processGone(pid), QByteArray::number(pid).constData());
+}
+
+void TestDownloadQueue::floodWithoutLineFeeds() {
+    scenario(u"flood"_qs, {u"flood-unterminated 60"_qs, u"exit 0"_qs});
+    DownloadQueue queue;
+    const qint64 before = residentBytes();
+    qint64 most = before;
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, [&most] { most = std::max(most, residentBytes()); });
+    sampler.start(100);
+    queue.add({request(u"A"_qs, u"flood"_qs)}, m_tools);
+    DownloadJob *job = queue.jobs().first();
+    QTest::qWait(10'000);
+    QVERIFY(job->m_process);
+    queue.cancel(job);
+    QTRY_VERIFY(is<DownloadJob::Cancelled>(job));
+    most = std::max(most, residentBytes());
+    qInfo() << "resident memory grew by" << (most - before) / 1'000'000 << "MB";
+    QVERIFY(most - before < 100'000'000);
+}
+
+void TestDownloadQueue::childGetsOnlyItsOwnDescriptors() {
+    // A descriptor Tovik holds without close-on-exec, as a library might leave one.
+    const int leaked = ::open("/dev/null", O_RDONLY);
+    QVERIFY(leaked > STDERR_FILENO);
+    scenario(u"s"_qs, {u"fds fds.txt"_qs, u"exit 0"_qs});
+    DownloadQueue queue;
+    queue.add({request(u"A"_qs, u"s"_qs)}, m_tools);
+    QTRY_VERIFY(allFinal(queue));
+    ::close(leaked);
+    const QList<qint64> open = readPids(outDir() + u"/fds.txt"_qs);
+    QVERIFY(open.contains(STDOUT_FILENO) && open.contains(STDERR_FILENO));
+    QVERIFY2(std::all_of(open.cbegin(), open.cend(), [](qint64 fd) { return fd <= STDERR_FILENO; }),
+             qPrintable(QString::number(open.size()) + u" descriptors"_qs));
+}
+
+void TestDownloadQueue::finishedFilesMoveOutUnderFreeNames_data() {
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<QStringList>("reported");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("free name") << QStringList{} << QStringList{u"Title.mp4"_qs}
+                               << QStringList{u"Title.mp4"_qs};
+    QTest::newRow("taken name") << QStringList{u"Title.mp4"_qs} << QStringList{u"Title.mp4"_qs}
+                                << QStringList{u"Title (1).mp4"_qs};
+    QTest::newRow("first number taken too")
+        << QStringList{u"Title.mp4"_qs, u"Title (1).mp4"_qs} << QStringList{u"Title.mp4"_qs}
+        << QStringList{u"Title (2).mp4"_qs};
+    QTest::newRow("a video beside the user's audio of the same title")
+        << QStringList{u"Title.m4a"_qs} << QStringList{u"Title.mp4"_qs}
+        << QStringList{u"Title.mp4"_qs};
+    QTest::newRow("dots in the title, and no extension")
+        << QStringList{u"v1.2.final.mp4"_qs, u"README"_qs}
+        << QStringList{u"v1.2.final.mp4"_qs, u"README"_qs}
+        << QStringList{u"v1.2.final (1).mp4"_qs, u"README (1)"_qs};
+    QTest::newRow("playlist entries keep their folder, which may exist")
+        << QStringList{u"List/1 - Intro.mp4"_qs}
+        << QStringList{u"List/1 - Intro.mp4"_qs, u"List/2 - Intro.mp4"_qs}
+        << QStringList{u"List/1 - Intro (1).mp4"_qs, u"List/2 - Intro.mp4"_qs};
+}
+
+void TestDownloadQueue::finishedFilesMoveOutUnderFreeNames() {
+    QFETCH(QStringList, existing);
+    QFETCH(QStringList, reported);
+    QFETCH(QStringList, listed);
+    const QDir out(outDir());
+    for (const QString &name : existing) {
+        QVERIFY(out.mkpath(QFileInfo(out.filePath(name)).path()));
+        QFile file(out.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("the user's own " + name.toUtf8());
+    }
+    QStringList lines;
+    for (const QString &name : reported)
+        lines.append(u"file "_qs + name);
+    scenario(u"s"_qs, lines);
+    DownloadQueue queue;
+    queue.add({request(u"A"_qs, u"s"_qs)}, m_tools);
+    DownloadJob *job = queue.jobs().first();
+    QTRY_VERIFY(is<DownloadJob::Finished>(job));
+
+    QList<QUrl> expected;
+    for (const QString &name : listed)
+        expected.append(QUrl::fromLocalFile(out.filePath(name)));
+    QCOMPARE(job->files(), expected);
+    for (const QUrl &file : expected) {
+        QFile saved(file.toLocalFile());
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("fake media\n"));
+    }
+    // Everything that was there before is as it was, and the staging folder is gone.
+    for (const QString &name : existing) {
+        QFile file(out.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), "the user's own " + name.toUtf8());
+    }
+    QVERIFY(!job->m_stagingPath.isEmpty());
+    QVERIFY(!QFileInfo::exists(job->m_stagingPath));
+}
+
+void TestDownloadQueue::stagingFolderLifetime() {
+    // Leaves a partial download and a half-written file, as a cancelled extraction would.
+    scenario(u"halfway"_qs,
+             {u"touch v.mp4.part"_qs, u"touch v.m4a"_qs, u"touch v.f1.mp4.ytdl"_qs, u"hang"_qs});
+    DownloadQueue queue;
+    queue.add({request(u"A"_qs, u"halfway"_qs), request(u"A"_qs, u"halfway"_qs)}, m_tools);
+    DownloadJob *first = queue.jobs().at(0), *second = queue.jobs().at(1);
+    QTRY_VERIFY(first->m_process && second->m_process);
+    // The same request twice at once: two folders, side by side.
+    QVERIFY(first->m_stagingPath != second->m_stagingPath);
+    QCOMPARE(QFileInfo(first->m_stagingPath).path(), outDir());
+    QCOMPARE(QFileInfo(second->m_stagingPath).path(), outDir());
+    QTRY_VERIFY(QFileInfo::exists(first->m_stagingPath + u"/v.m4a"_qs));
+
+    queue.cancel(first);
+    QTRY_VERIFY(is<DownloadJob::Cancelled>(first));
+    const QString kept = first->m_stagingPath;
+    QVERIFY(QFileInfo::exists(kept + u"/v.mp4.part"_qs));
+    QVERIFY(QFileInfo::exists(kept + u"/v.f1.mp4.ytdl"_qs));
+    QVERIFY(!QFileInfo::exists(kept + u"/v.m4a"_qs));
+
+    // A retry works in the same folder and finds the partial download there.
+    queue.retry(first, m_tools);
+    DownloadJob *retried = queue.jobs().at(0);
+    QTRY_VERIFY(retried->m_process);
+    QCOMPARE(retried->m_stagingPath, kept);
+
+    // Gone with its job; a folder a run still claims stays until the run ends.
+    queue.cancel(retried);
+    QTRY_VERIFY(is<DownloadJob::Cancelled>(retried));
+    queue.remove(retried);
+    QVERIFY(!QFileInfo::exists(kept));
+    QVERIFY(QFileInfo::exists(second->m_stagingPath));
+    queue.shutDown();
+    QVERIFY(is<DownloadJob::Cancelled>(second));
+    QVERIFY(!QFileInfo::exists(second->m_stagingPath));
+    QCOMPARE(QDir(outDir())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                 .filter(u".tovik-"_qs),
+             QStringList());
+}
+
+void TestDownloadQueue::abandonedStagingFolders() {
+    const QDir out(m_dir->filePath(u"abandoned"_qs));
+    QVERIFY(out.mkpath(u"."_qs));
+    const DownloadRequest request{QUrl(u"https://example.invalid/x"_qs), OutputFormat::audio, false,
+                                  QUrl::fromLocalFile(out.path())};
+    QString left;
+    {
+        StagingFolder staging(request);
+        left = staging.path();
+        QVERIFY(!left.isEmpty());
+        QFile part(left + u"/a.mp4.part"_qs);
+        QVERIFY(part.open(QIODevice::WriteOnly));
+    }
+    auto claimed = std::make_unique<StagingFolder>(request);
+    QCOMPARE(claimed->path(), left);
+    const StagingFolder other({QUrl(u"https://example.invalid/y"_qs), OutputFormat::audio, false,
+                               QUrl::fromLocalFile(out.path())});
+    QVERIFY(out.mkpath(u".tovik-users-own"_qs));
+    QFile usersFile(out.filePath(u".tovik-file"_qs));
+    QVERIFY(usersFile.open(QIODevice::WriteOnly));
+    usersFile.close();
+
+    // Only what carries the marker and no run claims goes.
+    StagingFolder::removeAbandoned(out.path());
+    QVERIFY(QFileInfo::exists(left + u"/a.mp4.part"_qs));
+    claimed.reset();
+    StagingFolder::removeAbandoned(out.path());
+    QVERIFY(!QFileInfo::exists(left));
+    QVERIFY(QFileInfo::exists(other.path()));
+    QVERIFY(out.exists(u".tovik-users-own"_qs));
+    QVERIFY(out.exists(u".tovik-file"_qs));
 }
 
 void TestDownloadQueue::listChangesAndActivity() {
@@ -727,23 +975,43 @@ void TestDownloadQueue::destroyedQueueStopsRunsOfReplacedJobs() {
         QTRY_VERIFY2(processGone(pid), QByteArray::number(pid).constData());
 }
 
-void TestDownloadQueue::killedTovikLeavesNoYtDlp() {
-#ifndef Q_OS_LINUX
-    QSKIP("Only Linux lets a child ask to die with its parent");
-#endif
-    scenario(u"hang"_qs, {u"pids pids.txt"_qs, u"hang"_qs});
+void TestDownloadQueue::endedTovikLeavesNothing_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("ignoringSigterm");
+    QTest::newRow("SIGTERM") << SIGTERM << false;
+    QTest::newRow("SIGINT") << SIGINT << false;
+    QTest::newRow("SIGHUP") << SIGHUP << false;
+    QTest::newRow("SIGKILL") << SIGKILL << false;
+    QTest::newRow("SIGTERM, yt-dlp ignoring it") << SIGTERM << true;
+    QTest::newRow("SIGKILL, yt-dlp ignoring SIGTERM") << SIGKILL << true;
+}
+
+void TestDownloadQueue::endedTovikLeavesNothing() {
+    QFETCH(int, signal);
+    QFETCH(bool, ignoringSigterm);
+    QStringList lines{u"spawn-child-hang"_qs, u"spawn-setsid-hang"_qs, u"pids pids.txt"_qs,
+                      u"hang"_qs};
+    if (ignoringSigterm)
+        lines.prepend(u"ignore-term"_qs);
+    scenario(u"hang"_qs, lines);
     QProcess host;
     host.start(QString::fromUtf8(QUEUE_HOST),
                {QString::fromUtf8(FAKE_YTDLP), u"https://example.invalid/A/hang"_qs, outDir()});
     QVERIFY(host.waitForStarted());
     const QString pidFile = outDir() + u"/pids.txt"_qs;
     QTRY_VERIFY(QFile::exists(pidFile));
-    const QList<qint64> pids = readPids(pidFile);
-    QCOMPARE(pids.size(), 1);
+    // yt-dlp leads its own group; its parent is the guard between it and Tovik.
+    QList<qint64> pids = readPids(pidFile);
+    QCOMPARE(pids.size(), 3);
+    const qint64 group = pids.first();
+    pids.append(parentOf(group));
+    QCOMPARE(parentOf(pids.last()), host.processId());
 
-    host.kill();
-    QVERIFY(host.waitForFinished());
-    QTRY_VERIFY(processGone(pids.first()));
+    ::kill(static_cast<pid_t>(host.processId()), signal);
+    QVERIFY(host.waitForFinished(5'000));
+    for (const qint64 pid : pids)
+        QTRY_VERIFY2_WITH_TIMEOUT(processGone(pid), QByteArray::number(pid).constData(), 5'000);
+    QVERIFY(groupGone(group));
 }
 
 void TestDownloadQueue::tovikWithoutStandardDescriptors() {

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <algorithm>
 
 Q_DECLARE_METATYPE(HttpServer::Response)
 
@@ -147,8 +148,11 @@ private Q_SLOTS:
         QVERIFY(!outcome.error);
         QCOMPARE(*outcome.value, m_server->url(u"/files/tool.zip"_qs));
         QCOMPARE(contentOf(destination()), QByteArray("payload"));
-        QCOMPARE(m_server->requests(),
-                 (QStringList{u"/latest"_qs, u"/release"_qs, u"/files/tool.zip"_qs}));
+        // Qt sends a GET once more when the server's close overtakes its reading of the
+        // answer (about one run in seven here); the chain of addresses is what counts.
+        QStringList chain = m_server->requests();
+        chain.erase(std::unique(chain.begin(), chain.end()), chain.end());
+        QCOMPARE(chain, (QStringList{u"/latest"_qs, u"/release"_qs, u"/files/tool.zip"_qs}));
     }
 
     void httpStatusFails_data() {

@@ -67,6 +67,31 @@ private Q_SLOTS:
             << QStringList{u"\ufeffa"_qs, u"\ufeffb"_qs} << std::optional<QString>(u"\ufeff"_qs);
         QTest::newRow("nothing") << QList<QByteArray>{"", ""} << QStringList()
                                  << std::optional<QString>();
+
+        // Lines at and beyond the longest one the buffer keeps.
+        const qsizetype limit = LineBuffer::maxLineLength;
+        const QByteArray full(limit, 'a');
+        const QString cut(limit, u'a');
+        QTest::newRow("line of the longest length kept whole")
+            << QList<QByteArray>{full + "\n"} << QStringList{cut} << std::optional<QString>();
+        QTest::newRow("pending at the longest length, then its line feed")
+            << QList<QByteArray>{full, "\nz"} << QStringList{cut}
+            << std::optional<QString>(u"z"_qs);
+        QTest::newRow("longer line cut, its rest dropped up to the line feed")
+            << QList<QByteArray>{full + "bbb", "ccc", "\nnext\n"} << QStringList{cut, u"next"_qs}
+            << std::optional<QString>();
+        QTest::newRow("longer line between short ones in one chunk")
+            << QList<QByteArray>{"x\n" + full + "b\ny\n"} << QStringList{u"x"_qs, cut, u"y"_qs}
+            << std::optional<QString>();
+        QTest::newRow("longer line in small chunks")
+            << QList<QByteArray>{full.first(limit / 2), full.first(limit / 2), "b",
+                                 QByteArray(100'000, 'c'), "c\nok\n"}
+            << QStringList{cut, u"ok"_qs} << std::optional<QString>();
+        QTest::newRow("a dropped rest is not flushed")
+            << QList<QByteArray>{full + "bbb"} << QStringList{cut} << std::optional<QString>();
+        QTest::newRow("cut through a character")
+            << QList<QByteArray>{full.first(limit - 1) + "\xc3\xa9\n"}
+            << QStringList{QString(limit - 1, u'a') + u'\ufffd'} << std::optional<QString>();
     }
 
     void chunks() {

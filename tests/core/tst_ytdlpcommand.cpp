@@ -7,7 +7,7 @@ namespace {
 const QString progressTemplate =
     u"download:TKP|%(info.id)s|%(progress.status)s|%(progress.downloaded_bytes)s|"
     u"%(progress.total_bytes)s|%(progress.total_bytes_estimate)s|%(progress.speed)s|"
-    u"%(progress.eta)s"_qs;
+    u"%(progress.eta)s|%(progress.fragment_index)s|%(progress.fragment_count)s"_qs;
 
 const ToolPaths tools{QUrl::fromLocalFile(u"/Users/Zoë Ω/Tovik bin/yt-dlp"_qs),
                       QUrl::fromLocalFile(u"/opt/my tools/ffmpeg ü"_qs),
@@ -33,7 +33,7 @@ QStringList head(const QString &playlistFlag) {
             u"-P"_qs,
             u"/home/zoë/Movies/My Clips 🎬"_qs,
             u"-o"_qs,
-            u"%(playlist_title|.)s/%(title)s.%(ext)s"_qs,
+            u"%(playlist_title|.)s/%(playlist_index|)s%(playlist_index& - |)s%(title)s.%(ext)s"_qs,
             u"--progress-template"_qs,
             progressTemplate,
             u"--print"_qs,

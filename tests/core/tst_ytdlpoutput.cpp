@@ -21,9 +21,10 @@ char *describe(const Event &event) {
             if constexpr (std::is_same_v<T, Item>)
                 return u"item(%1,%2,%3,%4)"_qs.arg(e.id, n(e.index), n(e.count), e.title);
             else if constexpr (std::is_same_v<T, Progress>)
-                return u"progress(%1,%2,%3,%4,%5,%6)"_qs.arg(
+                return u"progress(%1,%2,%3,%4,%5,%6,%7,%8)"_qs.arg(
                     e.id, e.finished ? u"finished"_qs : u"running"_qs, n(e.downloaded), n(e.total),
-                    e.speed ? QString::number(*e.speed, 'g', 17) : u"-"_qs, n(e.eta));
+                    e.speed ? QString::number(*e.speed, 'g', 17) : u"-"_qs, n(e.eta),
+                    n(e.fragmentIndex), n(e.fragmentCount));
             else if constexpr (std::is_same_v<T, File>)
                 return u"file(%1,%2)"_qs.arg(e.id, e.path);
             else
@@ -63,8 +64,19 @@ private Q_SLOTS:
         QTest::newRow("progress, both totals unknown")
             << u"TKP|x|downloading|1|NA|NA|NA|NA"_qs
             << Event(Progress{u"x"_qs, false, 1, none, none, none});
+        QTest::newRow("progress, fragments")
+            << u"TKP|abc|downloading|46881|NA|93762.0|1024.5|3|1|4"_qs
+            << Event(Progress{u"abc"_qs, false, 46881, 93762, 1024.5, 3, 1, 4});
+        QTest::newRow("progress, not in fragments")
+            << u"TKP|abc|finished|519716|519716|NA|598240.25|NA|NA|NA"_qs
+            << Event(Progress{u"abc"_qs, true, 519716, 519716, 598240.25, none, none, none});
+        // The job judges what fragment numbers make sense; the parser reads them as they are.
+        QTest::newRow("progress, fragment index above a count of 0")
+            << u"TKP|x|downloading|1|2|NA|NA|NA|9|0"_qs
+            << Event(Progress{u"x"_qs, false, 1, 2, none, none, 9, 0});
         QTest::newRow("progress, empty fields are absent, not zero")
-            << u"TKP|||||||"_qs << Event(Progress{QString(), false, none, none, none, none});
+            << u"TKP|||||||||"_qs
+            << Event(Progress{QString(), false, none, none, none, none, none, none});
         QTest::newRow("progress, exponent and fraction truncate")
             << u"TKP|x|downloading|2.5e6|1234.9|NA|1e3|-0.5"_qs
             << Event(Progress{u"x"_qs, false, 2500000, 1234, 1000.0, 0});
@@ -80,9 +92,11 @@ private Q_SLOTS:
         QTest::newRow("progress, other status is not finished")
             << u"TKP|x|Finished|1|1|NA|NA|NA"_qs
             << Event(Progress{u"x"_qs, false, 1, 1, none, none});
-        QTest::newRow("progress, extra bar spoils eta")
-            << u"TKP|x|downloading|1|2|3|4|5|6"_qs
-            << Event(Progress{u"x"_qs, false, 1, 2, 4.0, none});
+        QTest::newRow("progress, 9 fields: neither form")
+            << u"TKP|x|downloading|1|2|3|4|5|"_qs << Event();
+        QTest::newRow("progress, extra bar spoils fragment count")
+            << u"TKP|x|downloading|1|2|3|4|5|6|7|8"_qs
+            << Event(Progress{u"x"_qs, false, 1, 2, 4.0, 5, 6, none});
         QTest::newRow("progress, non-finite and huge read as absent")
             << u"TKP|x|downloading|inf|nan|1e300|infinity|9223372036854775808"_qs
             << Event(Progress{u"x"_qs, false, none, none, none, none});

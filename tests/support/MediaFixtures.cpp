@@ -36,6 +36,8 @@ QStringList tone(int seconds) {
 
 const QStringList h264{u"-c:v"_qs,      u"libx264"_qs,  u"-preset"_qs,
                        u"ultrafast"_qs, u"-pix_fmt"_qs, u"yuv420p"_qs};
+// The test pattern runs at 25 frames a second.
+const QStringList keyFrameEverySecond{u"-g"_qs, u"25"_qs};
 const QStringList aac{u"-c:a"_qs, u"aac"_qs, u"-b:a"_qs, u"64k"_qs};
 
 } // namespace
@@ -49,8 +51,13 @@ QString MediaFixtures::ffmpeg() {
 }
 
 QString MediaFixtures::clip(const QString &fileName, QSize size, int seconds) {
-    return run(testPattern(size, seconds) + tone(seconds) + h264 + aac +
+    return run(testPattern(size, seconds) + tone(seconds) + h264 + keyFrameEverySecond + aac +
                QStringList{u"-shortest"_qs, fileName});
+}
+
+QString MediaFixtures::mp3Audio(const QString &fileName, int seconds) {
+    return run(tone(seconds) + QStringList{u"-ac"_qs, u"1"_qs, u"-ar"_qs, u"32000"_qs, u"-c:a"_qs,
+                                           u"libmp3lame"_qs, u"-b:a"_qs, u"32k"_qs, fileName});
 }
 
 QString MediaFixtures::dash(const QString &folder, int seconds) {
@@ -97,6 +104,43 @@ QString MediaFixtures::dash(const QString &folder, int seconds) {
                    "<Representation id=\"a\" codecs=\"mp4a.40.2\" bandwidth=\"64000\" "
                    "audioSamplingRate=\"44100\"><BaseURL>a.m4a</BaseURL></Representation>\n"
                    "</AdaptationSet>\n</Period>\n</MPD>\n");
+    return {};
+}
+
+QString MediaFixtures::segmentedDash(const QString &clip, const QString &folder,
+                                     int segmentSeconds) {
+    QDir().mkpath(folder);
+    return run({u"-i"_qs, clip, u"-map"_qs, u"0"_qs, u"-c"_qs, u"copy"_qs, u"-f"_qs, u"dash"_qs,
+                u"-seg_duration"_qs, QString::number(segmentSeconds),
+                folder + u"/manifest.mpd"_qs});
+}
+
+QString MediaFixtures::hls(const QString &clip, const QString &folder, QSize size,
+                           int segmentSeconds) {
+    QDir().mkpath(folder);
+    // One media playlist per stream; the master playlist below ties them together.
+    for (const auto &[name, stream] :
+         {std::pair{u"video"_qs, u"0:v"_qs}, {u"audio"_qs, u"0:a"_qs}}) {
+        if (const QString problem =
+                run({u"-i"_qs, clip, u"-map"_qs, stream, u"-c"_qs, u"copy"_qs, u"-f"_qs, u"hls"_qs,
+                     u"-hls_time"_qs, QString::number(segmentSeconds), u"-hls_playlist_type"_qs,
+                     u"vod"_qs, u"-hls_segment_type"_qs, u"fmp4"_qs, u"-hls_fmp4_init_filename"_qs,
+                     name + u"-init.mp4"_qs, u"-hls_segment_filename"_qs,
+                     folder + u'/' + name + u"-%d.m4s"_qs, folder + u'/' + name + u".m3u8"_qs});
+            !problem.isEmpty())
+            return problem;
+    }
+    QFile master(folder + u"/master.m3u8"_qs);
+    if (!master.open(QIODevice::WriteOnly))
+        return master.errorString();
+    // ffmpeg leaves out the codecs when it copies streams; yt-dlp needs them to tell the
+    // variant's H.264 video from the audio.
+    master.write("#EXTM3U\n#EXT-X-VERSION:7\n"
+                 "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"audio\",NAME=\"Tone\",DEFAULT=YES,"
+                 "AUTOSELECT=YES,URI=\"audio.m3u8\"\n"
+                 "#EXT-X-STREAM-INF:BANDWIDTH=1200000,RESOLUTION=" +
+                 QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height()) +
+                 ",CODECS=\"avc1.42c028,mp4a.40.2\",AUDIO=\"audio\"\nvideo.m3u8\n");
     return {};
 }
 

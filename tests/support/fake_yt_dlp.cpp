@@ -8,18 +8,28 @@
 //                           after the link's last path segment, so every job of a test can
 //                           play its own scenario while all share one environment
 //
-// A scenario has one command per line; the run exits 0 after the last one.
+// A scenario has one command per line; the run exits 0 after the last one. Files go under
+// the -P folder; records for the tests (pids, args, fds) under its parent, the folder the
+// download was asked for, where Tovik keeps the -P folder as its staging folder.
 //   out <text>              <text> and a line feed on standard output
 //   err <text>              the same on standard error
 //   out-unterminated <text> <text> on standard output without a line feed
 //   file <relative path>    creates the file under the -P folder, prints its TKF| line
+//   file-unterminated <p>   the same without a line feed after the TKF| line
+//   touch <relative path>   creates the file under the -P folder and says nothing
 //   sleep <ms>
 //   hang                    waits until a signal ends the process
 //   spawn-child-hang        forks a child that waits until a signal ends it (stands in for
 //                           the ffmpeg that yt-dlp runs)
+//   spawn-setsid-hang       the same, the child in a session of its own
+//   ignore-term             ignores SIGTERM from now on, and so do children spawned later
+//   flood-unterminated <s>  writes to standard output without a line feed for that many seconds
+//   fds <relative path>     writes, under the records folder, the numbers of its open descriptors,
+//   one per line, but
+//                           for the scenario it reads
 //   pids <relative path>    writes this process's id, then its children's, one per line,
-//                           under the -P folder
-//   args <relative path>    writes the arguments, one per line, under the -P folder
+//                           under the records folder (below)
+//   args <relative path>    writes the arguments, one per line, under the records folder
 //   rate <lines/s> <s>      progress lines at that rate for that many seconds
 //   signal <n>              raises signal n
 //   replace <from> <to>     moves the file <from> over <to> (absolute paths), as a self-update
@@ -65,12 +75,18 @@ void writeLine(FILE *stream, const std::string &text) {
         ::pause();
 }
 
-fs::path under(const Run &run, const std::string &relative) {
-    if (run.folder.empty())
+fs::path under(const fs::path &folder, const std::string &relative) {
+    if (folder.empty())
         fail("no -P folder");
-    const fs::path path = run.folder / relative;
+    const fs::path path = folder / relative;
     fs::create_directories(path.parent_path());
     return path;
+}
+
+// Where a test finds what the fake records: the folder the download was asked for, which
+// holds Tovik's staging folder, the -P folder.
+fs::path recordsFolder(const Run &run) {
+    return run.folder.empty() ? fs::path() : run.folder.parent_path();
 }
 
 void printProgress(double linesPerSecond, double seconds) {
@@ -103,10 +119,14 @@ void play(Run &run, const fs::path &scenario) {
             std::fflush(stdout);
         } else if (command == "err") {
             writeLine(stderr, rest);
-        } else if (command == "file") {
-            const fs::path path = under(run, rest);
+        } else if (command == "file" || command == "file-unterminated" || command == "touch") {
+            const fs::path path = under(run.folder, rest);
             std::ofstream(path) << "fake media\n";
-            writeLine(stdout, "TKF|fake|" + path.string());
+            if (command == "file")
+                writeLine(stdout, "TKF|fake|" + path.string());
+            else if (command == "file-unterminated")
+                std::fputs(("TKF|fake|" + path.string()).c_str(), stdout);
+            std::fflush(stdout);
         } else if (command == "sleep") {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(rest)));
         } else if (command == "hang") {
@@ -116,9 +136,40 @@ void play(Run &run, const fs::path &scenario) {
             if (child == 0)
                 waitForSignal();
             run.children.push_back(child);
+        } else if (command == "spawn-setsid-hang") {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::setsid();
+                waitForSignal();
+            }
+            run.children.push_back(child);
+        } else if (command == "ignore-term") {
+            std::signal(SIGTERM, SIG_IGN);
+        } else if (command == "flood-unterminated") {
+            const std::string chunk(64 * 1024, 'x');
+            const auto end =
+                std::chrono::steady_clock::now() + std::chrono::duration<double>(std::stod(rest));
+            while (std::chrono::steady_clock::now() < end)
+                std::fwrite(chunk.data(), 1, chunk.size(), stdout);
+            std::fflush(stdout);
+        } else if (command == "fds") {
+            std::vector<int> listed, open;
+            for (const auto &entry : fs::directory_iterator("/proc/self/fd"))
+                listed.push_back(std::stoi(entry.path().filename().string()));
+            // The listing's own descriptor is closed again by now, and the scenario being read
+            // is the fake's own.
+            for (const int fd : listed) {
+                const fs::path link = "/proc/self/fd/" + std::to_string(fd);
+                std::error_code error;
+                if (fs::exists(link) && fs::read_symlink(link, error) != fs::absolute(scenario))
+                    open.push_back(fd);
+            }
+            std::ofstream out(under(recordsFolder(run), rest));
+            for (const int fd : open)
+                out << fd << '\n';
         } else if (command == "pids") {
             // Renamed into place, so a reader never sees half the list.
-            const fs::path path = under(run, rest);
+            const fs::path path = under(recordsFolder(run), rest);
             const fs::path part = path.string() + ".part";
             {
                 std::ofstream out(part);
@@ -128,7 +179,7 @@ void play(Run &run, const fs::path &scenario) {
             }
             fs::rename(part, path);
         } else if (command == "args") {
-            std::ofstream out(under(run, rest));
+            std::ofstream out(under(recordsFolder(run), rest));
             for (const std::string &argument : run.arguments)
                 out << argument << '\n';
         } else if (command == "rate") {

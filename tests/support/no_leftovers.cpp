@@ -1,0 +1,105 @@
+// Runs a command, typically the whole test suite, as the reaper of everything it starts, and
+// fails when anything it started is still running once the command has ended: a process a
+// test left behind is handed to this program when its parent exits, so nothing escapes the
+// count, whatever its name or group.
+//
+//   no-leftovers <command> [arguments…]
+//
+// Exits with the command's status, or 1 when processes were left; those are named on
+// standard error and killed.
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<pid_t> children() {
+    std::vector<pid_t> found;
+    for (const auto &entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string text;
+        std::getline(stat, text);
+        // "pid (name) state ppid …"; the name may hold blanks and parentheses.
+        const auto nameEnd = text.rfind(')');
+        if (nameEnd == std::string::npos)
+            continue;
+        char state = 0;
+        long parent = 0;
+        if (std::sscanf(text.c_str() + nameEnd + 1, " %c %ld", &state, &parent) == 2 &&
+            parent == ::getpid() && state != 'Z')
+            found.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+    return found;
+}
+
+std::string commandLine(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
+    std::string text, argument;
+    while (std::getline(in, argument, '\0'))
+        text += argument + ' ';
+    return text;
+}
+
+void reapEnded() {
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        std::fputs("usage: no-leftovers <command> [arguments…]\n", stderr);
+        return 2;
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    const pid_t command = ::fork();
+    if (command == 0) {
+        ::execvp(argv[1], argv + 1);
+        std::perror(argv[1]);
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(command, &status, 0) < 0 && errno == EINTR) {
+    }
+
+    // Processes on their way out get a moment to finish.
+    const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::vector<pid_t> left;
+    do {
+        reapEnded();
+        left = children();
+        if (!left.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (!left.empty() && std::chrono::steady_clock::now() < patience);
+
+    for (const pid_t pid : left)
+        std::fprintf(stderr, "no-leftovers: still running after the suite: %d %s\n", pid,
+                     commandLine(pid).c_str());
+    // Killed level by level: each one's children come to this program as it dies.
+    for (std::vector<pid_t> round = left; !round.empty(); round = children()) {
+        for (const pid_t pid : round)
+            ::kill(pid, SIGKILL);
+        while (::waitpid(-1, nullptr, 0) > 0 && !children().empty()) {
+        }
+    }
+    reapEnded();
+    if (!left.empty())
+        return 1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
