@@ -4,10 +4,10 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-base-dev-tools qcoro-qt6-dev
-          libarchive-dev libgl-dev)
+          libarchive-dev libgl-dev help2man)
 if [[ "${1:-}" == test ]]; then
     packages+=(yt-dlp ffmpeg python3 clang libclang-rt-14-dev openssl zlib1g-dev
-              desktop-file-utils appstream xvfb xauth openbox)
+              desktop-file-utils appstream lintian man-db dbus xvfb xauth openbox)
 fi
 
 missing=()

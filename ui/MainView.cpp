@@ -177,16 +177,22 @@ void MainView::start() {
     const QList<QUrl> links = URLInput::extract(m_input->text());
     if (links.isEmpty())
         return;
+    download(links);
+    m_input->setText(QString());
+    // The Download button has just been disabled; focus goes back to the field, ready for
+    // the next links, rather than on to whatever follows the button.
+    m_input->setFocus(Qt::OtherFocusReason);
+}
+
+void MainView::download(const QList<QUrl> &links) {
+    if (links.isEmpty())
+        return;
     QList<DownloadRequest> requests;
     requests.reserve(links.size());
     const QUrl folder = outputDirectory();
     for (const QUrl &link : links)
         requests.append({link, m_format, m_includePlaylist, folder});
     m_queue.add(requests, m_tools.paths());
-    m_input->setText(QString());
-    // The Download button has just been disabled; focus goes back to the field, ready for
-    // the next links, rather than on to whatever follows the button.
-    m_input->setFocus(Qt::OtherFocusReason);
 }
 
 void MainView::appendToInput(const QString &text) {

@@ -29,6 +29,8 @@ public:
 
     // Queues one download per distinct link in the field and empties it.
     void start();
+    // Queues one download per link with the current format, playlist choice and folder.
+    void download(const QList<QUrl> &links);
     // Adds the clipboard's text to the field.
     void paste();
     void chooseFolder();

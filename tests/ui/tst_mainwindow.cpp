@@ -3,12 +3,14 @@
 #include "IconButton.h"
 #include "JobListView.h"
 #include "MainView.h"
+#include "Preferences.h"
 #include "RootView.h"
 #include "SetupView.h"
 #include "TovikApp.h"
 
 #include <QAbstractButton>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTimer>
 #include <csignal>
 
@@ -41,6 +43,10 @@ private Q_SLOTS:
     void quittingStopsRunningDownloads();
     void quitAsksOnlyWhileDownloadsRun_data();
     void quitAsksOnlyWhileDownloadsRun();
+    void linksFromOutsideWaitForTheTools();
+    void raiseRestoresAMinimisedWindow();
+    void geometryAcrossLaunches_data();
+    void geometryAcrossLaunches();
 
 private:
     void launch();
@@ -325,6 +331,93 @@ void TestMainWindow::quitAsksOnlyWhileDownloadsRun() {
     if (result != 0)
         QCOMPARE(activeAfterRefusal, running > 0);
     QTRY_VERIFY(!m_app->queue().hasActiveJobs());
+}
+
+void TestMainWindow::linksFromOutsideWaitForTheTools() {
+    Preferences preferences;
+    preferences.setFormat(OutputFormat::audio);
+    preferences.setIncludePlaylist(true);
+    preferences.setOutputPath(m_output.path());
+    launch();
+    QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
+    m_app->open({Scenarios::link(u"hang"_qs).toString(), u"no link here"_qs});
+    QVERIFY(m_app->queue().jobs().isEmpty());
+
+    QVERIFY(installFakeTools());
+    m_app->tools().check();
+    QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
+    // Links that arrive in the main view are queued at once; the same link again is a new job.
+    m_app->open({u"example.com/quick, https://example.com/hang"_qs});
+    const QUrl folder = QUrl::fromLocalFile(m_output.path() + u'/');
+    const auto request = [&folder](const QString &name) {
+        return DownloadRequest{Scenarios::link(name), OutputFormat::audio, true, folder};
+    };
+    QList<DownloadRequest> requests;
+    for (const DownloadJob *job : m_app->queue().jobs())
+        requests.append(job->request());
+    QCOMPARE(requests, (QList<DownloadRequest>{request(u"quick"_qs), request(u"hang"_qs),
+                                               request(u"hang"_qs)}));
+}
+
+void TestMainWindow::raiseRestoresAMinimisedWindow() {
+    launch();
+    m_app->window().showMinimized();
+    QTRY_VERIFY(m_app->window().isMinimized());
+    m_app->raise();
+    QTRY_VERIFY(!m_app->window().isMinimized());
+    QVERIFY(m_app->window().isVisible());
+}
+
+void TestMainWindow::geometryAcrossLaunches_data() {
+    QTest::addColumn<QRect>("left");
+    QTest::addColumn<bool>("maximised");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QRect>("restored");
+
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect place(screen.topLeft() + QPoint(30, 20), QSize(640, 500));
+    QTest::newRow("nothing stored") << QRect() << false << QByteArray() << QRect();
+    QTest::newRow("unreadable") << QRect() << false << QByteArray("not a geometry") << QRect();
+    QTest::newRow("kept") << place << false << QByteArray() << place;
+    QTest::newRow("kept maximised") << place << true << QByteArray() << place;
+    QTest::newRow("off every screen") << place.translated(screen.width() * 4, screen.height() * 4)
+                                      << false << QByteArray() << QRect();
+    QTest::newRow("partly off the screen")
+        << place.translated(screen.width() - 100, 0) << false << QByteArray() << QRect();
+    QTest::newRow("larger than every screen")
+        << QRect(screen.topLeft(), screen.size() * 3) << false << QByteArray() << QRect();
+}
+
+// The window is left somewhere and Tovik quits; the next launch finds it there, or at its
+// default size on a screen.
+void TestMainWindow::geometryAcrossLaunches() {
+    QFETCH(QRect, left);
+    QFETCH(bool, maximised);
+    QFETCH(QByteArray, stored);
+    QFETCH(QRect, restored);
+    if (left.isValid()) {
+        launch();
+        m_app->window().setGeometry(left);
+        if (maximised)
+            m_app->window().showMaximized();
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QApplication::exec();
+        cleanup();
+    } else if (!stored.isEmpty()) {
+        QSettings(u"Tovik"_qs, u"Tovik"_qs).setValue(u"windowGeometry"_qs, stored);
+    }
+
+    launch();
+    QCOMPARE(m_app->window().isMaximized(), maximised);
+    const QRect geometry = m_app->window().normalGeometry();
+    if (restored.isValid())
+        QCOMPARE(geometry, restored);
+    else
+        QCOMPARE(m_app->window().rootView()->size(), QSize(720, 560));
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    QVERIFY(std::any_of(screens.cbegin(), screens.cend(), [&geometry](const QScreen *screen) {
+        return screen->availableGeometry().contains(geometry);
+    }));
 }
 
 TOVIK_GUI_TEST_MAIN(TestMainWindow)

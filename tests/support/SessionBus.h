@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <sys/types.h>
+
+// A private D-Bus session bus for one test program: a dbus-daemon of its own on a socket in a
+// temporary folder, with no services to start on demand, so nothing of the desktop answers on
+// it. Start it before the application, so that Qt's session bus is this one. The daemon ends
+// with this object, and with the test process should that die first.
+class SessionBus {
+public:
+    SessionBus();
+    ~SessionBus();
+    SessionBus(const SessionBus &) = delete;
+    SessionBus &operator=(const SessionBus &) = delete;
+
+    bool isRunning() const { return m_daemon > 0; }
+    // Why the bus is not running.
+    QString error() const { return m_error; }
+    QByteArray address() const { return m_address; }
+
+private:
+    QTemporaryDir m_folder;
+    pid_t m_daemon = -1;
+    QByteArray m_address;
+    QString m_error;
+};
