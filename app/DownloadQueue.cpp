@@ -195,7 +195,8 @@ void DownloadQueue::shutDown() {
         if (m_running.isEmpty())
             loop.quit();
     };
-    QTimer::singleShot(std::chrono::seconds(3), &loop, &QEventLoop::quit);
+    // As long as a guard gives a child before SIGKILL, and a moment for the news to come.
+    QTimer::singleShot(std::chrono::milliseconds(3500), &loop, &QEventLoop::quit);
     loop.exec();
     m_runEnded = nullptr;
     removeStagingFolders();
@@ -275,6 +276,9 @@ QCoro::Task<> DownloadQueue::run(std::shared_ptr<DownloadJob> job, ToolPaths too
                                 file->path);
                 return;
             }
+            if (!staging.errorString().isEmpty())
+                job->setWarning(u"A file stays in Tovik's hidden folder, as "_qs +
+                                staging.errorString() + u": "_qs + *moved);
             file->path = *moved;
         }
         job->handle(*event);

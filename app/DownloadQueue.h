@@ -38,7 +38,7 @@ public:
     void terminateAll();
     // For quitting: asks every running yt-dlp to stop, starts nothing from now on, and waits
     // until the runs have ended, at most as long as a stubborn child is given before it is
-    // killed (3 s).
+    // killed (3 s) and a moment more.
     void shutDown();
 
 Q_SIGNALS:

@@ -29,8 +29,9 @@ public:
 
     // Moves a finished file out of the staging folder into the output folder, keeping its
     // sub-folder, under its own name or the first free one with " (1)", " (2)", … before the
-    // extension; returns where it went. Nothing when the file is not inside this folder or
-    // cannot be moved; errorString() then says why.
+    // extension; returns where the file is now. A file that cannot be moved out stays where it
+    // is, and so does the folder: then errorString() says why. Nothing when the file is not a
+    // file inside this folder; errorString() says that too.
     std::optional<QString> moveOut(const QString &reported);
     // After a run that did not finish: every file but the partial downloads goes, so that a
     // retry resumes those and never takes a half-written file for a finished one.
@@ -46,6 +47,9 @@ public:
     static void removeAbandoned(const QString &outputFolder);
 
 private:
+    // Notes in the marker a file that must stay.
+    void keep(const QString &relative);
+
     QString m_outputFolder;
     QString m_path;
     int m_marker = -1; // open and locked while claimed

@@ -148,8 +148,21 @@ void killEverythingBelow(pid_t group) {
             ::kill(-child, SIGKILL);
             ::kill(child, SIGKILL);
         }
-        if (::waitpid(-1, nullptr, 0) < 0 && errno == ECHILD)
+        pid_t ended = 0;
+        while ((ended = ::waitpid(-1, nullptr, WNOHANG)) > 0) {
+        }
+        if (ended < 0 && errno == ECHILD)
             return;
+            // The list of children is not exact while they change; look again soon.
+#ifdef __linux__
+        sigset_t childChanged;
+        sigemptyset(&childChanged);
+        sigaddset(&childChanged, SIGCHLD);
+        const timespec soon{0, 100'000'000};
+        ::sigtimedwait(&childChanged, nullptr, &soon);
+#else
+        ::usleep(10'000);
+#endif
     }
 }
 
@@ -174,8 +187,9 @@ enum class Event { Stop, ChildChanged, TimeUp };
 // Waits for the next thing the guard must act on, until the deadline if there is one.
 class Events {
 public:
-    explicit Events(const sigset_t &watched) : m_watched(watched) {
+    explicit Events(const sigset_t &watched) {
 #ifdef __APPLE__
+        static_cast<void>(watched);
         m_queue = ::kqueue();
         std::vector<struct kevent> changes;
         for (const int signal : stopSignals)
@@ -185,12 +199,15 @@ public:
         // gone left the guard with launchd.
         const pid_t parent = ::getppid();
         struct kevent parentExit;
-        EV_SET(&parentExit, parent, EVFILT_PROC, EV_ADD, NOTE_EXIT, 0, nullptr);
+        EV_SET(&parentExit, static_cast<uintptr_t>(parent), EVFILT_PROC, EV_ADD, NOTE_EXIT, 0,
+               nullptr);
         changes.push_back(parentExit);
         if (::kevent(m_queue, changes.data(), static_cast<int>(changes.size()), nullptr, 0,
                      nullptr) < 0 ||
             parent == 1)
             m_parentGone = true;
+#else
+        m_watched = watched;
 #endif
     }
 
@@ -243,13 +260,14 @@ private:
 #ifdef __APPLE__
     static struct kevent signalEvent(int signal) {
         struct kevent event;
-        EV_SET(&event, signal, EVFILT_SIGNAL, EV_ADD, 0, 0, nullptr);
+        EV_SET(&event, static_cast<uintptr_t>(signal), EVFILT_SIGNAL, EV_ADD, 0, 0, nullptr);
         return event;
     }
     int m_queue = -1;
     bool m_parentGone = false;
-#endif
+#else
     sigset_t m_watched;
+#endif
 };
 
 } // namespace
@@ -259,6 +277,8 @@ int main(int argc, char **argv) {
         writeAll(STDERR_FILENO, "usage: tovik-guard <program> [arguments…]\n");
         return 2;
     }
+    // A SIGCHLD ignored by whatever started Tovik would have the program reaped unseen.
+    ::signal(SIGCHLD, SIG_DFL);
     // Every signal the guard acts on is taken synchronously, in the loop below.
     sigset_t watched, originalMask;
     sigemptyset(&watched);
@@ -283,6 +303,8 @@ int main(int argc, char **argv) {
         writeAll(launchReportFd, std::strerror(errno));
         return 127;
     }
+    // Here too, so that a stop that comes before the child has made its group still finds it.
+    ::setpgid(program, program);
     ::close(launchReportFd);
     // The guard itself holds on to none of the child's output.
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -300,7 +322,9 @@ int main(int argc, char **argv) {
         case Event::Stop:
             if (!stopping) {
                 stopping = true;
+                // The program itself too, should it have left its group.
                 ::kill(-program, SIGTERM);
+                ::kill(program, SIGTERM);
                 ::clock_gettime(CLOCK_MONOTONIC, &killTime);
                 killTime.tv_sec += stopGraceSeconds;
                 deadline = &killTime;
@@ -308,6 +332,7 @@ int main(int argc, char **argv) {
             break;
         case Event::TimeUp:
             ::kill(-program, SIGKILL);
+            ::kill(program, SIGKILL);
             deadline = nullptr;
             break;
         case Event::ChildChanged:

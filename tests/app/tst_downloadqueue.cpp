@@ -177,6 +177,7 @@ private Q_SLOTS:
     void childGetsOnlyItsOwnDescriptors();
     void finishedFilesMoveOutUnderFreeNames_data();
     void finishedFilesMoveOutUnderFreeNames();
+    void unmovableFileIsKept();
     void stagingFolderLifetime();
     void abandonedStagingFolders();
     void listChangesAndActivity();
@@ -718,6 +719,10 @@ void TestDownloadQueue::finishedFilesMoveOutUnderFreeNames_data() {
         << QStringList{u"v1.2.final.mp4"_qs, u"README"_qs}
         << QStringList{u"v1.2.final.mp4"_qs, u"README"_qs}
         << QStringList{u"v1.2.final (1).mp4"_qs, u"README (1)"_qs};
+    // yt-dlp makes names up to the file system's limit; a number still fits.
+    const QString longest = QString(251, u'x') + u".mp4"_qs;
+    QTest::newRow("longest name taken") << QStringList{longest} << QStringList{longest}
+                                        << QStringList{QString(247, u'x') + u" (1).mp4"_qs};
     QTest::newRow("playlist entries keep their folder, which may exist")
         << QStringList{u"List/1 - Intro.mp4"_qs}
         << QStringList{u"List/1 - Intro.mp4"_qs, u"List/2 - Intro.mp4"_qs}
@@ -761,6 +766,34 @@ void TestDownloadQueue::finishedFilesMoveOutUnderFreeNames() {
     }
     QVERIFY(!job->m_stagingPath.isEmpty());
     QVERIFY(!QFileInfo::exists(job->m_stagingPath));
+}
+
+void TestDownloadQueue::unmovableFileIsKept() {
+    // The user has a file where the playlist's folder would go.
+    QVERIFY(QDir(outDir()).mkpath(u"."_qs));
+    QFile blocker(outDir() + u"/List"_qs);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.write("the user's own");
+    blocker.close();
+    scenario(u"s"_qs, {u"file List/1 - Intro.mp4"_qs, u"exit 0"_qs});
+    DownloadQueue queue;
+    queue.add({request(u"A"_qs, u"s"_qs)}, m_tools);
+    DownloadJob *job = queue.jobs().first();
+    QTRY_VERIFY(is<DownloadJob::Finished>(job));
+    QVERIFY(job->warning() &&
+            job->warning()->startsWith(u"A file stays in Tovik's hidden folder"_qs));
+    QCOMPARE(job->files().size(), 1);
+    const QString kept = job->files().first().toLocalFile();
+    QVERIFY(kept.startsWith(job->m_stagingPath + u'/'));
+
+    // Neither removing the job nor the clean-up at the next start takes it.
+    queue.remove(job);
+    StagingFolder::removeAbandoned(outDir());
+    QFile file(kept);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("fake media\n"));
+    QVERIFY(blocker.open(QIODevice::ReadOnly));
+    QCOMPARE(blocker.readAll(), QByteArray("the user's own"));
 }
 
 void TestDownloadQueue::stagingFolderLifetime() {
@@ -1012,6 +1045,12 @@ void TestDownloadQueue::endedTovikLeavesNothing() {
     for (const qint64 pid : pids)
         QTRY_VERIFY2_WITH_TIMEOUT(processGone(pid), QByteArray::number(pid).constData(), 5'000);
     QVERIFY(groupGone(group));
+    // A signal it can catch ends Tovik in order: it cleans up its staging folders too.
+    if (signal != SIGKILL) {
+        QCOMPARE(host.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(QDir(outDir()).entryList({u".tovik-*"_qs}, QDir::Dirs | QDir::Hidden),
+                 QStringList());
+    }
 }
 
 void TestDownloadQueue::tovikWithoutStandardDescriptors() {

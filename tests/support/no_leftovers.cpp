@@ -78,8 +78,9 @@ int main(int argc, char **argv) {
     while (::waitpid(command, &status, 0) < 0 && errno == EINTR) {
     }
 
-    // Processes on their way out get a moment to finish.
-    const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    // Processes on their way out get a moment to finish, longer than a guard gives a child
+    // that ignores SIGTERM.
+    const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(4);
     std::vector<pid_t> left;
     do {
         reapEnded();
@@ -95,8 +96,8 @@ int main(int argc, char **argv) {
     for (std::vector<pid_t> round = left; !round.empty(); round = children()) {
         for (const pid_t pid : round)
             ::kill(pid, SIGKILL);
-        while (::waitpid(-1, nullptr, 0) > 0 && !children().empty()) {
-        }
+        for (const pid_t pid : round)
+            ::waitpid(pid, nullptr, 0);
     }
     reapEnded();
     if (!left.empty())
