@@ -67,7 +67,9 @@ void JobRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
 
     painter->setFont(layout.titleFont);
     painter->setPen(tint(Tint::primary, palette));
-    painter->drawText(layout.title, Qt::AlignLeft | Qt::AlignVCenter, layout.titleText);
+    // An underscore may reach below the font's descent; the row's own clip still holds.
+    painter->drawText(layout.title, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
+                      layout.titleText);
 
     if (!layout.bar.isEmpty())
         LinearProgress::paint(*painter, layout.bar, job->fraction(), palette);
@@ -75,7 +77,8 @@ void JobRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
     painter->setFont(layout.statusFont);
     painter->setPen(tint(JobRow::statusIsError(*job) ? Tint::red : Tint::secondary, palette));
     for (qsizetype line = 0; line < layout.statusLines.size(); ++line)
-        painter->drawText(layout.statusLineRects.at(line), Qt::AlignLeft | Qt::AlignVCenter,
+        painter->drawText(layout.statusLineRects.at(line),
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                           layout.statusLines.at(line));
 
     if (const auto action = JobRow::action(*job); action && index != m_liveButton) {
