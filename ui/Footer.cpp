@@ -27,8 +27,14 @@ Footer::Footer(ToolManager &tools, DownloadQueue &queue, const JobListModel &job
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(16, 8, 16, 8);
     layout->setSpacing(12);
-    layout->addWidget(note, 1);
-    layout->addWidget(m_updateMessage);
+    // The notice is shown whole where it fits; the update message, which can be long, takes
+    // what space is left, though never less than a few words, and without one the rest sits
+    // at the right.
+    m_updateMessage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_updateMessage->setMinimumWidth(fontMetrics().averageCharWidth() * 16);
+    layout->addWidget(note);
+    layout->addWidget(m_updateMessage, 1);
+    layout->addStretch();
     layout->addWidget(m_version);
     layout->addWidget(clear);
 
