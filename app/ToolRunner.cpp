@@ -13,6 +13,7 @@
 #include <QSaveFile>
 #include <QtConcurrent/QtConcurrentRun>
 #include <coroutine>
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -20,21 +21,30 @@ namespace {
 
 constexpr qint64 chunkSize = 1024 * 1024;
 
+// Hands the file's bytes to `take` in chunks of chunkSize; false when reading fails or `take`
+// refuses a chunk.
+bool readChunks(QFile &file, const std::function<bool(QByteArrayView)> &take) {
+    QByteArray chunk(chunkSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 count = file.read(chunk.data(), chunkSize);
+        if (count <= 0)
+            return count == 0;
+        if (!take(QByteArrayView(chunk.constData(), count)))
+            return false;
+    }
+}
+
 // Runs on a worker thread, so failures come back as a value for the caller to throw.
 std::variant<QString, PlatformError> hashFile(const QString &path) {
     QFile file(path); // closed by its destructor on every way out
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return PlatformError(file.errorString());
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray chunk(chunkSize, Qt::Uninitialized);
-    for (;;) {
-        const qint64 count = file.read(chunk.data(), chunkSize);
-        if (count < 0)
-            return PlatformError(file.errorString());
-        if (count == 0)
-            break;
-        hash.addData(QByteArrayView(chunk.constData(), count));
-    }
+    if (!readChunks(file, [&hash](QByteArrayView chunk) {
+            hash.addData(chunk);
+            return true;
+        }))
+        return PlatformError(file.errorString());
     return QString::fromLatin1(hash.result().toHex());
 }
 
@@ -51,16 +61,12 @@ std::optional<PlatformError> copyExecutable(const QString &source, const QString
     QSaveFile output(destination);
     if (!output.open(QIODevice::WriteOnly))
         return PlatformError(output.errorString());
-    QByteArray chunk(chunkSize, Qt::Uninitialized);
-    for (;;) {
-        const qint64 count = input.read(chunk.data(), chunkSize);
-        if (count < 0)
-            return PlatformError(input.errorString());
-        if (count == 0)
-            break;
-        if (output.write(chunk.constData(), count) != count)
-            return PlatformError(output.errorString());
-    }
+    bool written = true;
+    if (!readChunks(input, [&output, &written](QByteArrayView chunk) {
+            written = output.write(chunk.data(), chunk.size()) == chunk.size();
+            return written;
+        }))
+        return PlatformError(written ? input.errorString() : output.errorString());
     if (!output.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
                                QFile::ExeOther) ||
