@@ -7,7 +7,6 @@
 #include <QUrl>
 #include <chrono>
 #include <optional>
-#include <utility>
 
 class QTcpServer;
 class QTcpSocket;

@@ -10,18 +10,15 @@ SessionBus::SessionBus() {
     // desktop's own.
     qputenv("DBUS_SESSION_BUS_ADDRESS",
             "unix:path=" + QFile::encodeName(m_folder.filePath(u"none"_qs)));
-    // It starts nothing on demand and lets every client own any name.
-    QFile config(m_folder.filePath(u"bus.conf"_qs));
-    if (!m_folder.isValid() || !config.open(QIODevice::WriteOnly) ||
-        config.write("<busconfig><type>session</type><listen>unix:dir=" +
-                     QFile::encodeName(m_folder.path()) +
-                     "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                     "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                     "<allow own=\"*\"/></policy></busconfig>\n") < 0) {
-        m_error = u"cannot write the bus configuration"_qs;
-        return;
-    }
-    config.close();
+    // It starts nothing on demand and lets every client own any name. Should the file not be
+    // written, the daemon does not start.
+    const QString config = m_folder.filePath(u"bus.conf"_qs);
+    if (QFile file(config); file.open(QIODevice::WriteOnly))
+        file.write("<busconfig><type>session</type><listen>unix:dir=" +
+                   QFile::encodeName(m_folder.path()) +
+                   "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                   "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                   "<allow own=\"*\"/></policy></busconfig>\n");
     // Its complaints (it cannot raise its file limit unprivileged) are not the test's.
     m_daemon.setStandardErrorFile(QProcess::nullDevice());
     m_daemon.setChildProcessModifier([parent = ::getpid()] {
@@ -29,17 +26,16 @@ SessionBus::SessionBus() {
         if (::getppid() != parent)
             ::_exit(127);
     });
-    m_daemon.start(u"dbus-daemon"_qs, {u"--config-file="_qs + config.fileName(), u"--nofork"_qs,
+    m_daemon.start(u"dbus-daemon"_qs, {u"--config-file="_qs + config, u"--nofork"_qs,
                                        u"--nopidfile"_qs, u"--print-address"_qs});
     // The daemon prints its address once it listens; a missing program never starts.
     while (!m_address.endsWith('\n') && m_daemon.waitForReadyRead(10'000))
         m_address += m_daemon.readAllStandardOutput();
     m_address = m_address.trimmed();
-    if (m_address.isEmpty()) {
+    if (m_address.isEmpty())
         m_error = u"dbus-daemon did not start (is Debian's dbus package installed?)"_qs;
-        return;
-    }
-    qputenv("DBUS_SESSION_BUS_ADDRESS", m_address);
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address);
 }
 
 SessionBus::~SessionBus() {

@@ -76,11 +76,8 @@ int main(int argc, char **argv) {
     // Killed level by level: each one's children come to this program as it dies.
     for (std::vector<pid_t> round = left; !round.empty(); round = children()) {
         for (const pid_t pid : round)
-            ::kill(pid, SIGKILL);
-        for (const pid_t pid : round)
-            ::waitpid(pid, nullptr, 0);
+            if (::kill(pid, SIGKILL) == 0)
+                ::waitpid(pid, nullptr, 0);
     }
-    if (!left.empty())
-        return 1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return !left.empty() ? 1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
