@@ -6,6 +6,7 @@
 #include <QAbstractListModel>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,8 +27,9 @@ bool allFinal(const DownloadQueue &queue) {
     return std::none_of(jobs.cbegin(), jobs.cend(), [](auto *job) { return job->isActive(); });
 }
 
-// A state as the tests write it: "failed: <message>" for a failure.
-QString shown(const State &state) {
+// A job's state as the tests write it: "failed: <message>" for a failure.
+QString shown(const DownloadJob *job) {
+    const State &state = job->state();
     static const QStringList names{u"queued"_qs,   u"downloading"_qs, u"processing"_qs,
                                    u"finished"_qs, u"cancelled"_qs,   u"failed"_qs};
     const auto *failure = std::get_if<DownloadJob::Failed>(&state);
@@ -35,17 +37,18 @@ QString shown(const State &state) {
            (failure ? u": "_qs + failure->message : QString());
 }
 
-// The text itself, or with a trailing * its beginning and something more.
+// The whole text matches the pattern, each * in it standing for some text.
 bool matches(const QString &text, const QString &pattern) {
-    return pattern.endsWith(u'*')
-               ? text.startsWith(pattern.chopped(1)) && text.size() >= pattern.size()
-               : text == pattern;
+    QStringList parts = pattern.split(u'*');
+    for (QString &part : parts)
+        part = QRegularExpression::escape(part);
+    return QRegularExpression(u'^' + parts.join(u".+"_qs) + u'$').match(text).hasMatch();
 }
 
-// Records every state the job enters from now on.
-void record(DownloadJob *job, QStringList &states) {
-    QObject::connect(job, &DownloadJob::stateChanged, job,
-                     [job, &states] { states.append(shown(job->state())); });
+// Records every state the job enters from now on, while the queue lives.
+void record(DownloadJob *job, QStringList &states, const DownloadQueue &queue) {
+    QObject::connect(job, &DownloadJob::stateChanged, &queue,
+                     [job, &states] { states.append(shown(job)); });
 }
 
 QByteArray readAll(const QString &fileName) {
@@ -137,10 +140,14 @@ class TestDownloadQueue : public QObject {
     QString path(const QString &name) const { return m_dir->filePath(name); }
     QString outDir() const { return path(u"Ünïcode out"_qs); }
 
-    void scenario(const QString &name, const QStringList &lines) {
-        QFile file(path(u"scenarios/"_qs + name));
+    static void write(const QString &fileName, const QByteArray &data) {
+        QVERIFY(QDir().mkpath(QFileInfo(fileName).path()));
+        QFile file(fileName);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(lines.join(u'\n').toUtf8() + '\n');
+        file.write(data);
+    }
+    void scenario(const QString &name, const QStringList &lines) {
+        write(path(u"scenarios/"_qs + name), lines.join(u'\n').toUtf8() + '\n');
     }
 
     // The fake plays the scenario named by the link's last path segment; the first segment
@@ -156,7 +163,7 @@ class TestDownloadQueue : public QObject {
     static QString states(const DownloadQueue &queue) {
         QStringList list;
         for (const DownloadJob *job : queue.jobs())
-            list.append(job->request().url.path().section(u'/', 1, 1) + u' ' + shown(job->state()));
+            list.append(job->request().url.path().section(u'/', 1, 1) + u' ' + shown(job));
         return list.join(u", "_qs);
     }
 
@@ -198,22 +205,16 @@ private Q_SLOTS:
     // slot it frees: its outcome, what it lists, and what it leaves behind.
     void runs_data() {
         QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<QString>("warning");
-        // Under the output folder, or under the job's staging folder.
-        QTest::addColumn<QStringList>("files");
+        // The state, then the title, warning and files where there are any; files under the
+        // output folder, or under the job's staging folder. A * stands for any text.
+        QTest::addColumn<QString>("outcome");
         // The user's own files in the output folder before the run.
         QTest::addColumn<QStringList>("existing");
         QTest::addColumn<QString>("setup");
-        // Lists are written as one string split at semicolons.
-        const auto row = [](const char *name, const QString &lines, const QString &state,
-                            const QString &warning = {}, const QString &files = {},
+        const auto row = [](const char *name, const QString &lines, const QString &outcome,
                             const QString &existing = {}, const QString &setup = {}) {
-            const auto list = [](const QString &text) {
-                return text.split(u';', Qt::SkipEmptyParts);
-            };
-            QTest::newRow(name) << list(lines) << state << warning << list(files) << list(existing)
-                                << setup;
+            QTest::newRow(name) << lines.split(u';', Qt::SkipEmptyParts) << outcome
+                                << existing.split(u';', Qt::SkipEmptyParts) << setup;
         };
         row("status 0 wins over error lines, also without a file",
             u"err ERROR: [generic] a: one;exit 0"_qs, u"finished"_qs);
@@ -225,78 +226,76 @@ private Q_SLOTS:
         row("no error line", u"exit 2"_qs, u"failed: yt-dlp stopped with code 2."_qs);
         row("killed by a signal", u"signal 9"_qs, u"failed: yt-dlp stopped with code 9."_qs);
         row("files and one error",
-            u"file P/One.mp4;err ERROR: [generic] two: HTTP Error 404;exit 1"_qs, u"finished"_qs,
-            u"One item failed: HTTP Error 404"_qs, u"P/One.mp4"_qs);
+            u"file P/One.mp4;err ERROR: [generic] two: HTTP Error 404;exit 1"_qs,
+            u"finished | warning: One item failed: HTTP Error 404 | files: P/One.mp4"_qs);
         row("files and three errors",
             u"file P/One.mp4;err ERROR: a;err ERROR: b;file P/Four.mp4;err ERROR: c;exit 1"_qs,
-            u"finished"_qs, u"3 items failed."_qs, u"P/One.mp4;P/Four.mp4"_qs);
-        row("files and no error line", u"file P/One.mp4;exit 1"_qs, u"finished"_qs,
-            u"0 items failed."_qs, u"P/One.mp4"_qs);
+            u"finished | warning: 3 items failed. | files: P/One.mp4, P/Four.mp4"_qs);
+        row("files and no error line", u"file P/One.mp4;exit 1"_qs,
+            u"finished | warning: 0 items failed. | files: P/One.mp4"_qs);
         row("an error line on standard output is no error", u"out ERROR: not counted;exit 1"_qs,
             u"failed: yt-dlp stopped with code 1."_qs);
         row("a last line without line feed counts",
-            u"err ERROR: lost;file-unterminated Last.mp4;exit 1"_qs, u"finished"_qs,
-            u"One item failed: lost"_qs, u"Last.mp4"_qs);
+            u"err ERROR: lost;file-unterminated Last.mp4;exit 1"_qs,
+            u"finished | warning: One item failed: lost | files: Last.mp4"_qs);
         row("a file outside the download folder is not listed",
-            u"out TKF|x|/etc/hostname;exit 0"_qs, u"finished"_qs,
-            u"A file was not saved, as it is outside the download folder: /etc/hostname"_qs);
+            u"out TKF|x|/etc/hostname;exit 0"_qs,
+            u"finished | warning: A file was not saved, as it is outside the download folder: "
+            u"/etc/hostname"_qs);
         row("marker lines on standard error move nothing",
             u"err TKT|x|1|2|Title;err TKP|x|downloading|5|10|NA|NA|NA;err TKF|x|/tmp/y.mp4"_qs,
             u"finished"_qs);
         // Rows whose scenario hangs are cancelled once yt-dlp runs; the files it saved stay listed.
         row("cancelled, its whole group stops",
             u"out TKT|x|1|3|Title;file Title.mp4;spawn-child-hang;pids pids.txt;hang"_qs,
-            u"cancelled"_qs, {}, u"Title.mp4"_qs);
+            u"cancelled | title: Title | files: Title.mp4"_qs);
         // Killed 3 s after the request; the slot is free again well within the wait.
         row("cancelled, ignoring SIGTERM", u"ignore-term;spawn-child-hang;pids pids.txt;hang"_qs,
             u"cancelled"_qs);
         // Both hold the job's pipes; one has left the group for a session of its own.
         row("grandchildren end with their job",
-            u"spawn-child-hang;spawn-setsid-hang;pids pids.txt;file a.mp4"_qs, u"finished"_qs, {},
-            u"a.mp4"_qs);
+            u"spawn-child-hang;spawn-setsid-hang;pids pids.txt;file a.mp4"_qs,
+            u"finished | files: a.mp4"_qs);
         // Never launched: their messages come from the platform.
-        row("missing yt-dlp", {}, u"failed: Could not start yt-dlp: *"_qs, {}, {}, {},
+        row("missing yt-dlp", {}, u"failed: Could not start yt-dlp: *"_qs, {},
             u"missing yt-dlp"_qs);
-        row("yt-dlp not executable", {}, u"failed: Could not start yt-dlp: *"_qs, {}, {}, {},
+        row("yt-dlp not executable", {}, u"failed: Could not start yt-dlp: *"_qs, {},
             u"plain file as yt-dlp"_qs);
-        row("folder under a file", {}, u"failed: *"_qs, {}, {}, {}, u"folder under a file"_qs);
+        row("folder under a file", {}, u"failed: *"_qs, {}, u"folder under a file"_qs);
         // Finished files move out under free names; nothing of the user's is replaced.
-        row("taken name", u"file Title.mp4"_qs, u"finished"_qs, {}, u"Title (1).mp4"_qs,
+        row("taken name", u"file Title.mp4"_qs, u"finished | files: Title (1).mp4"_qs,
             u"Title.mp4"_qs);
-        row("first number taken too", u"file Title.mp4"_qs, u"finished"_qs, {}, u"Title (2).mp4"_qs,
+        row("first number taken too", u"file Title.mp4"_qs, u"finished | files: Title (2).mp4"_qs,
             u"Title.mp4;Title (1).mp4"_qs);
         row("a video beside the user's audio of the same title", u"file Title.mp4"_qs,
-            u"finished"_qs, {}, u"Title.mp4"_qs, u"Title.m4a"_qs);
+            u"finished | files: Title.mp4"_qs, u"Title.m4a"_qs);
         row("dots in the title, and no extension", u"file v1.2.final.mp4;file README"_qs,
-            u"finished"_qs, {}, u"v1.2.final (1).mp4;README (1)"_qs, u"v1.2.final.mp4;README"_qs);
+            u"finished | files: v1.2.final (1).mp4, README (1)"_qs, u"v1.2.final.mp4;README"_qs);
         // yt-dlp makes names up to the file system's limit; a number still fits.
         const QString longest = QString(251, u'x') + u".mp4"_qs;
-        row("longest name taken", u"file "_qs + longest, u"finished"_qs, {},
-            QString(247, u'x') + u" (1).mp4"_qs, longest);
+        row("longest name taken", u"file "_qs + longest,
+            u"finished | files: "_qs + QString(247, u'x') + u" (1).mp4"_qs, longest);
         row("playlist entries keep their folder, which may exist",
-            u"file List/1 - Intro.mp4;file List/2 - Intro.mp4"_qs, u"finished"_qs, {},
-            u"List/1 - Intro (1).mp4;List/2 - Intro.mp4"_qs, u"List/1 - Intro.mp4"_qs);
+            u"file List/1 - Intro.mp4;file List/2 - Intro.mp4"_qs,
+            u"finished | files: List/1 - Intro (1).mp4, List/2 - Intro.mp4"_qs,
+            u"List/1 - Intro.mp4"_qs);
         // Neither removing the job nor the clean-up at the next start takes the kept file.
         row("a file where the playlist's folder would go: the entry is kept",
-            u"file List/1 - Intro.mp4"_qs, u"finished"_qs,
-            u"A file stays in Tovik's hidden folder, as *"_qs, u"staging/List/1 - Intro.mp4"_qs,
+            u"file List/1 - Intro.mp4"_qs,
+            u"finished | warning: A file stays in Tovik's hidden folder, as * | "
+            u"files: staging/List/1 - Intro.mp4"_qs,
             u"List"_qs);
     }
 
     void runs() {
         QFETCH(QStringList, lines);
-        QFETCH(QStringList, files);
         QFETCH(QStringList, existing);
         QFETCH(QString, setup);
         const QDir out(outDir());
-        for (const QString &name : existing) {
-            QVERIFY(out.mkpath(QFileInfo(out.filePath(name)).path()));
-            QFile file(out.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("the user's own " + name.toUtf8());
-        }
+        for (const QString &name : existing)
+            write(out.filePath(name), "the user's own " + name.toUtf8());
         const QString plain = path(u"plain-file"_qs);
-        QVERIFY(QFile(plain).open(QIODevice::WriteOnly));
+        write(plain, {});
         scenario(u"hold"_qs, {u"hang"_qs});
         scenario(u"next"_qs, {u"exit 0"_qs});
         scenario(u"run"_qs, QStringList{u"args args.txt"_qs, u"fds fds.txt"_qs} + lines);
@@ -314,15 +313,14 @@ private Q_SLOTS:
         const int leaked = ::open("/dev/null", O_RDONLY);
         QVERIFY(leaked > STDERR_FILENO);
 
+        QStringList nextStates;
         DownloadQueue queue;
         JobListMirror mirror(queue);
         queue.add({request(u"B"_qs, u"hold"_qs, path(u"hold"_qs))}, m_tools);
         queue.add({request(u"A"_qs, u"next"_qs, path(u"next"_qs)), req}, tools);
         DownloadJob *next = queue.jobs().at(0), *job = queue.jobs().at(1);
-        QStringList nextStates;
-        record(next, nextStates);
-        QCOMPARE(shown(next->state()), u"queued"_qs);
-        QCOMPARE(shown(job->state()), u"downloading"_qs);
+        record(next, nextStates, queue);
+        QCOMPARE(states(queue), u"A queued, C downloading, B downloading"_qs);
         if (lines.contains(u"pids pids.txt"_qs))
             QTRY_VERIFY(QFile::exists(out.filePath(u"pids.txt"_qs)));
         if (lines.contains(u"hang"_qs)) {
@@ -333,29 +331,28 @@ private Q_SLOTS:
         ::close(leaked);
         QTRY_COMPARE(nextStates.value(0), u"downloading"_qs);
 
-        QFETCH(QString, state);
-        QVERIFY2(matches(shown(job->state()), state), qPrintable(shown(job->state())));
-        QFETCH(QString, warning);
-        QVERIFY2(matches(job->warning().value_or(QString()), warning),
-                 qPrintable(job->warning().value_or(QString())));
-        // Only a title line on standard output names the job.
-        const QStringList titles = lines.filter(u"out TKT|"_qs);
-        QCOMPARE(job->title(),
-                 titles.isEmpty() ? std::nullopt : std::optional(titles.first().section(u'|', 4)));
+        QStringList seen{shown(job)}, files;
+        if (job->title())
+            seen.append(u"title: "_qs + *job->title());
+        if (job->warning())
+            seen.append(u"warning: "_qs + *job->warning());
+        for (const QUrl &file : job->files()) {
+            const QString name = file.toLocalFile();
+            files.append(name.startsWith(job->m_stagingPath + u'/')
+                             ? u"staging"_qs + name.mid(job->m_stagingPath.size())
+                             : out.relativeFilePath(name));
+        }
+        if (!files.isEmpty())
+            seen.append(u"files: "_qs + files.join(u", "_qs));
+        QFETCH(QString, outcome);
+        QVERIFY2(matches(seen.join(u" | "_qs), outcome), qPrintable(seen.join(u" | "_qs)));
         QCOMPARE(job->fraction(), files.isEmpty() ? 0.0 : 1.0);
         QVERIFY(!job->m_process);
-        QList<QUrl> listed;
-        for (const QString &name : files) {
-            listed.append(QUrl::fromLocalFile(name.startsWith(u"staging/"_qs)
-                                                  ? job->m_stagingPath + name.mid(7)
-                                                  : out.filePath(name)));
-        }
-        QCOMPARE(job->files(), listed);
         const bool kept = files.value(0).startsWith(u"staging/"_qs);
-        if (state == u"finished"_qs)
+        if (is<DownloadJob::Finished>(job))
             QCOMPARE(QFileInfo::exists(job->m_stagingPath), kept);
 
-        if (state.endsWith(u'*')) {
+        if (outcome.endsWith(u'*')) {
             QVERIFY(!QFile::exists(out.filePath(u"args.txt"_qs)));
         } else {
             // yt-dlp gets the arguments for the job, with its staging folder as the output folder.
@@ -382,11 +379,12 @@ private Q_SLOTS:
             QTRY_VERIFY2(gone(pid), QByteArray::number(pid).constData());
 
         // The job goes with its staging folder; what stays there, and the user's files, stay.
+        const QList<QUrl> saved = job->files();
         queue.remove(job);
         StagingFolder::removeAbandoned(out.path());
         QCOMPARE(out.entryList({u".tovik-*"_qs}, QDir::AllEntries | QDir::Hidden).size(),
                  kept ? 1 : 0);
-        for (const QUrl &file : listed)
+        for (const QUrl &file : saved)
             QCOMPARE(readAll(file.toLocalFile()), QByteArray("fake media\n"));
         for (const QString &name : existing)
             QCOMPARE(readAll(out.filePath(name)), "the user's own " + name.toUtf8());
@@ -396,6 +394,7 @@ private Q_SLOTS:
 
     void batchesStartOldestFirstFromTheEnd() {
         scenario(u"hang"_qs, {u"out TKT|x|NA|NA|T"_qs, u"hang"_qs});
+        QStringList dStates;
         DownloadQueue queue;
         JobListMirror mirror(queue);
         const auto add = [&](const QString &names) {
@@ -423,8 +422,7 @@ private Q_SLOTS:
 
         // A queued job is cancelled at once, and the freed slots do not start it.
         add(u"F"_qs);
-        QStringList dStates;
-        record(queue.jobs().at(1), dStates);
+        record(queue.jobs().at(1), dStates, queue);
         queue.cancel(queue.jobs().at(1));
         QCOMPARE(dStates, QStringList{u"cancelled"_qs});
         // terminateAll leaves queued jobs queued; the application kept running, so the freed
@@ -664,13 +662,13 @@ private Q_SLOTS:
         QFETCH(bool, beforeTheRun);
         scenario(u"slow"_qs,
                  {u"args launched.txt"_qs, u"sleep 30000"_qs, u"file a.mp4"_qs, u"exit 0"_qs});
-        DownloadQueue queue;
         QStringList history;
+        DownloadQueue queue;
         // The job is made inside add(), and pump marks it downloading before add() returns; its
         // run begins in the next turn of the event loop and launches yt-dlp there.
         connect(&queue, &DownloadQueue::jobsInserted, this, [&] {
             DownloadJob *job = queue.jobs().first();
-            record(job, history);
+            record(job, history, queue);
             if (beforeTheRun) {
                 connect(job, &DownloadJob::stateChanged, this, [&queue, job] {
                     if (is<DownloadJob::Downloading>(job))
