@@ -508,10 +508,13 @@ private Q_SLOTS:
         scenario(u"fast"_qs, {u"out TKT|f|NA|NA|Fast"_qs, u"exit 0"_qs});
         DownloadQueue queue;
         qsizetype mostRunning = 0;
+        // Running: active and no longer queued.
         const auto count = [&queue, &mostRunning] {
-            const QString now = states(queue);
+            const QList<DownloadJob *> jobs = queue.jobs();
             mostRunning =
-                std::max(mostRunning, now.count(u"downloading"_qs) + now.count(u"processing"_qs));
+                std::max(mostRunning, std::count_if(jobs.cbegin(), jobs.cend(), [](auto *job) {
+                             return job->isActive() && job->state().index() != 0;
+                         }));
         };
         // Watch every job from the moment it exists, before pump can start any.
         connect(&queue, &DownloadQueue::jobsInserted, this, [&](int first, int last) {
