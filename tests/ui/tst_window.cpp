@@ -247,6 +247,13 @@ class TestWindow : public QObject {
         return QApplication::exec();
     }
 
+    // Layouts are checked at several font sizes: rows that overlapped at one went unnoticed.
+    static void fontSizes() {
+        QTest::addColumn<double>("points");
+        for (const double points : {9.0, 12.0, 14.0})
+            QTest::addRow("%g pt", points) << points;
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         const std::pair<const char *, QByteArray> scenarios[] = {
@@ -615,9 +622,7 @@ private Q_SLOTS:
     }
 
     void mainLinkFieldGrowsToFourLines_data() {
-        QTest::addColumn<double>("points");
-        for (const double points : {9.0, 12.0, 14.0})
-            QTest::addRow("%g pt", points) << points;
+        fontSizes();
     }
 
     void mainLinkFieldGrowsToFourLines() {
@@ -658,7 +663,6 @@ private Q_SLOTS:
             entries.append(formats->itemText(i));
         QCOMPARE(entries, (QStringList{u"Video — up to 1080p"_qs, u"Video — up to 720p"_qs,
                                        u"Video — up to 480p"_qs, u"Audio only (M4A)"_qs}));
-        QCOMPARE(formats->currentIndex(), 0);
         formats->setFocus();
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(formats, Qt::Key_Down);
@@ -688,28 +692,26 @@ private Q_SLOTS:
         QCOMPARE(stored.value(u"outputDirectory"_qs).toString(), chosen);
     }
 
-    void mainUnreadableSettingsReadAsDefaults_data() {
+    // Nothing stored, or a stored choice that does not read as its kind, gives the defaults:
+    // the best video, no playlists, and a Tovik folder in Movies that is not made yet.
+    void mainDefaults_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("stored");
+        QTest::newRow("nothing stored") << QString() << QVariant();
         QTest::newRow("unknown format") << u"format"_qs << QVariant(u"video4k"_qs);
         QTest::newRow("playlist neither true nor false")
             << u"includePlaylist"_qs << QVariant(u"maybe"_qs);
         QTest::newRow("relative folder") << u"outputDirectory"_qs << QVariant(u"Videos/Tovik"_qs);
     }
 
-    void mainUnreadableSettingsReadAsDefaults() {
+    void mainDefaults() {
         QFETCH(QString, key);
         QFETCH(QVariant, stored);
-        QSettings(u"Tovik"_qs, u"Tovik"_qs).setValue(key, stored);
+        if (!key.isEmpty())
+            QSettings(u"Tovik"_qs, u"Tovik"_qs).setValue(key, stored);
         mainView();
         QCOMPARE(the<QComboBox>(u"formatPicker"_qs)->currentText(), u"Video — up to 1080p"_qs);
         QVERIFY(!the<QCheckBox>(u"playlistCheck"_qs)->isChecked());
-        QCOMPARE(the<ElidedLabel>(u"folderPath"_qs)->text(),
-                 MainView::displayPath(Preferences::defaultOutputPath()));
-    }
-
-    void mainDefaultFolderIsTovikInMovies() {
-        mainView();
         const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
         QVERIFY(movies.startsWith(home()));
         QCOMPARE(Preferences::defaultOutputPath(), movies + u"/Tovik"_qs);
@@ -797,9 +799,7 @@ private Q_SLOTS:
     }
 
     void mainFooterFitsTheNarrowestWindow_data() {
-        QTest::addColumn<double>("points");
-        for (const double points : {9.0, 12.0, 14.0})
-            QTest::addRow("%g pt", points) << points;
+        fontSizes();
     }
 
     // The footer shows yt-dlp's version and update status once the tools are checked; its
@@ -1105,9 +1105,7 @@ private Q_SLOTS:
     }
 
     void listRowsStayInsideThemselves_data() {
-        QTest::addColumn<double>("points");
-        for (const double points : {9.0, 12.0, 14.0})
-            QTest::addRow("%g pt", points) << points;
+        fontSizes();
     }
 
     // No part of a row runs into another part or out of the row, at any font size.
@@ -1250,7 +1248,6 @@ private Q_SLOTS:
         launch();
         MainWindow &window = m_app->window();
         QCOMPARE(window.windowTitle(), u"Tovik"_qs);
-        QCOMPARE(window.objectName(), u"main"_qs);
         window.resize(300, 200);
         QTRY_VERIFY(window.rootView()->width() >= 560 && window.rootView()->height() >= 440);
         const QList<QAction *> menus = window.menuBar()->actions();
