@@ -63,13 +63,12 @@ inline QString binDirectory() {
 [[nodiscard]] inline bool installFakeTools(const QList<QString> &tools = {u"yt-dlp"_qs, u"deno"_qs,
                                                                           u"ffmpeg"_qs}) {
     const QDir bin(binDirectory());
+    QDir().mkpath(bin.path());
     for (const QString &tool : tools) {
         const QString path = bin.filePath(tool);
         QFile::remove(path);
-        const bool written =
-            tool == u"yt-dlp"_qs
-                ? QDir().mkpath(bin.path()) && QFile::copy(QStringLiteral(FAKE_YTDLP), path)
-                : writeExecutable(path, "#!/bin/sh\nexit 0\n");
+        const bool written = tool == u"yt-dlp"_qs ? QFile::copy(QStringLiteral(FAKE_YTDLP), path)
+                                                  : writeExecutable(path, "#!/bin/sh\nexit 0\n");
         if (!written)
             return false;
     }
@@ -95,7 +94,8 @@ inline HttpServer::Response answer(const QByteArray &body, qsizetype piece = 0,
     HttpServer::Response response;
     response.body = body;
     response.chunkSize = piece;
-    response.interval = piece > 0 ? interval : std::chrono::milliseconds{};
+    if (piece > 0)
+        response.interval = interval;
     return response;
 }
 

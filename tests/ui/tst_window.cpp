@@ -439,27 +439,35 @@ private Q_SLOTS:
 
     void setupFitsTheSmallestWindow_data() {
         QTest::addColumn<double>("points");
-        QTest::addColumn<bool>("failed");
-        for (const double points : {9.0, 12.0, 14.0}) {
-            QTest::addRow("%g pt, tools missing", points) << points << false;
-            QTest::addRow("%g pt, failed", points) << points << true;
-        }
+        QTest::addColumn<QString>("failure");
+        for (const double points : {9.0, 12.0, 14.0})
+            for (const QString &failure : {QString(), u"offline"_qs, u"long"_qs})
+                QTest::addRow("%g pt, %s", points,
+                              failure.isEmpty() ? "tools missing" : qPrintable(failure))
+                    << points << failure;
     }
 
     // Every text and control shows whole, and none overlaps another: the view scrolls rather
     // than squeezing them. A long failure wraps, centred, onto several lines.
     void setupFitsTheSmallestWindow() {
         QFETCH(double, points);
-        QFETCH(bool, failed);
-        // A tag that cannot go into an address fails the installation with a long message.
-        withFontSize(points, [this] { setupView(localSources(server())); });
-        m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_qs,
-                        answer("{\"tag_name\": \"a/b\"}"));
+        QFETCH(QString, failure);
+        // Offline, the failure comes with a hint; a tag that cannot go into an address fails
+        // the installation with a long message.
+        withFontSize(points, [&] {
+            setupView(failure == u"long"_qs ? localSources(server()) : localSources());
+        });
+        if (m_server)
+            m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_qs,
+                            answer("{\"tag_name\": \"a/b\"}"));
         m_view->resize(560, 440);
         f.tools->check();
-        if (failed) {
+        if (!failure.isEmpty()) {
             f.tools->install(false);
             QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
+            QCOMPARE(the<QLabel>(u"failureHint"_qs)->isVisible(), failure == u"offline"_qs);
+        }
+        if (failure == u"long"_qs) {
             auto *message = the<QLabel>(u"failureMessage"_qs);
             QVERIFY(message->wordWrap() && (message->alignment() & Qt::AlignHCenter));
             QVERIFY(message->width() <= 440);
@@ -672,15 +680,19 @@ private Q_SLOTS:
                                       "video in it into its own folder."_qs);
         QTest::mouseClick(playlist, Qt::LeftButton, {}, QPoint(6, playlist->height() / 2));
         QVERIFY(playlist->isChecked());
-        const QString chosen = QDir(home()).filePath(u"Chosen"_qs);
+        const QString chosen = QDir(home()).filePath(u"Deep/er/Chosen"_qs);
         f.desktop.nextFolder = chosen;
         click(u"changeFolderButton"_qs);
         QCOMPARE(f.desktop.folderRequests, 1);
+        // Open makes the folder if it is not there yet.
+        click(u"openFolderButton"_qs);
+        QVERIFY(QFileInfo(chosen).isDir());
+        QCOMPARE(f.desktop.opened, QList<QUrl>{QUrl::fromLocalFile(chosen + u'/')});
 
         MainView &view = mainView();
         QCOMPARE(the<QComboBox>(u"formatPicker"_qs)->currentText(), u"Audio only (M4A)"_qs);
         QVERIFY(the<QCheckBox>(u"playlistCheck"_qs)->isChecked());
-        QCOMPARE(the<ElidedLabel>(u"folderPath"_qs)->text(), u"~/Chosen"_qs);
+        QCOMPARE(the<ElidedLabel>(u"folderPath"_qs)->text(), u"~/Deep/er/Chosen"_qs);
         field()->setText(u"https://example.com/quick"_qs);
         view.start();
         QCOMPARE(f.queue->jobs().front()->request(),
@@ -764,16 +776,6 @@ private Q_SLOTS:
         QFETCH(QString, start);
         QCOMPARE(f.desktop.folderStart, QDir::cleanPath(QDir(home()).filePath(start)));
         QDir(home()).rmpath(u"Made"_qs);
-    }
-
-    void mainOpenCreatesAndOpensTheFolder() {
-        MainView &view = mainView();
-        const QString folder = QDir(home()).filePath(u"Deep/er/Folder"_qs);
-        f.desktop.nextFolder = folder;
-        view.chooseFolder();
-        click(u"openFolderButton"_qs);
-        QVERIFY(QFileInfo(folder).isDir());
-        QCOMPARE(f.desktop.opened, QList<QUrl>{QUrl::fromLocalFile(folder + u'/')});
     }
 
     void mainEmptyStateAndClearFinished() {
@@ -1258,6 +1260,11 @@ private Q_SLOTS:
             items.append(action->isSeparator() ? u"—"_qs : action->text());
         QCOMPARE(items, (QStringList{u"About Tovik"_qs, u"Update yt-dlp"_qs, u"Reinstall Tools…"_qs,
                                      u"—"_qs, u"Quit"_qs}));
+        // Raising (a second launch) restores a minimised window.
+        window.showMinimized();
+        QTRY_VERIFY(window.isMinimized());
+        m_app->raise();
+        QTRY_VERIFY(!window.isMinimized() && window.isVisible());
     }
 
     // The window appears before the tools check builds its view, and the check runs even
@@ -1428,15 +1435,6 @@ private Q_SLOTS:
         QCOMPARE(requests, (QList<DownloadRequest>{f.request(u"quick"_qs, audio, true),
                                                    f.request(u"hang"_qs, audio, true),
                                                    f.request(u"hang"_qs, audio, true)}));
-    }
-
-    void windowRaiseRestoresAMinimisedWindow() {
-        launch();
-        m_app->window().showMinimized();
-        QTRY_VERIFY(m_app->window().isMinimized());
-        m_app->raise();
-        QTRY_VERIFY(!m_app->window().isMinimized());
-        QVERIFY(m_app->window().isVisible());
     }
 
     void windowGeometryAcrossLaunches_data() {
