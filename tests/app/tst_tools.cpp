@@ -1,0 +1,1626 @@
+#include "FileDownload.h"
+#include "HttpServer.h"
+#include "Platform.h"
+#include "PlatformError.h"
+#include "TaskRunner.h"
+#include "ToolError.h"
+#include "ToolManager.h"
+#include "ToolRunner.h"
+#include "ToolSources.h"
+#include "ZipBuilder.h"
+#include "ZipExtractor.h"
+
+#include <QCoro/QCoroNetworkReply>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QStandardPaths>
+#include <QSysInfo>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <QUuid>
+#include <atomic>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+class TestTools;
+using Tool = ToolManager::Tool;
+using Tools = QList<Tool>;
+// Spoils one part of the published release site.
+using Damage = std::function<void(TestTools &)>;
+// One path of the release site.
+using Route = std::function<QString(const TestTools &)>;
+// Builds an archive's bytes; the argument is a folder outside the destination.
+using ArchiveMaker = std::function<QByteArray(const QString &outside)>;
+
+Q_DECLARE_METATYPE(Tool)
+Q_DECLARE_METATYPE(Damage)
+Q_DECLARE_METATYPE(Route)
+Q_DECLARE_METATYPE(ArchiveMaker)
+Q_DECLARE_METATYPE(Platform::Kind)
+Q_DECLARE_METATYPE(ToolError::Case)
+
+namespace {
+
+constexpr qsizetype mebibyte = 1024 * 1024;
+const QString updateKey = u"lastYTDLPUpdateCheck"_qs;
+const QFile::Permissions plain = QFile::ReadOwner | QFile::WriteOwner;
+const QFile::Permissions executable = plain | QFile::ExeOwner;
+
+// Runs a task to its end in an event loop; fails the test after the time-out.
+#define AWAIT(task) QVERIFY(runTask(task).finished)
+
+QSettings tovikSettings() {
+    return QSettings(u"Tovik"_qs, u"Tovik"_qs);
+}
+
+QByteArray contents(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &data,
+               QFile::Permissions permissions = executable) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(data), data.size());
+    file.close();
+    QVERIFY(file.setPermissions(permissions));
+}
+
+// Incompressible bytes.
+QByteArray randomBytes(qsizetype size, quint32 seed = 7) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char &byte : bytes)
+        byte = static_cast<char>(random.bounded(256));
+    return bytes;
+}
+
+// An answer of the loopback server. Above 0, chunk paces the body in pieces of that many bytes,
+// one per interval; cutAfter closes the connection after that many bytes of the body.
+HttpServer::Response answer(QByteArray body, int status = 200, qsizetype chunk = 0,
+                            std::chrono::milliseconds interval = std::chrono::milliseconds(1),
+                            std::optional<qsizetype> cutAfter = {}) {
+    HttpServer::Response response;
+    response.status = status;
+    response.body = std::move(body);
+    response.chunkSize = chunk;
+    response.interval = interval;
+    response.cutAfter = cutAfter;
+    return response;
+}
+
+QByteArray sha256(const QByteArray &data) {
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+}
+
+// A latest-release record of the REST API.
+QByteArray release(const QString &tag) {
+    return QJsonDocument(QJsonObject{{u"name"_qs, QString(u"Release " + tag)},
+                                     {u"tag_name"_qs, tag},
+                                     {u"draft"_qs, false}})
+        .toJson();
+}
+
+QStringList fields(const Platform &p) {
+    return QStringList{p.ytdlpFile, p.denoArchive, p.ffmpegPath, p.systemFFmpegText,
+                       p.revealFilesText} +
+           p.systemFFmpeg;
+}
+
+qint64 peakResidentKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Whether this process still holds a descriptor open on the file (Linux only).
+bool holdsOpen(const QString &path) {
+    const QDir descriptors(u"/proc/self/fd"_qs);
+    const QStringList entries = descriptors.entryList(QDir::Files | QDir::System);
+    return std::any_of(entries.cbegin(), entries.cend(), [&](const QString &entry) {
+        return QFileInfo(descriptors.filePath(entry)).symLinkTarget() ==
+               QFileInfo(path).canonicalFilePath();
+    });
+}
+
+// Everything under a folder, as relative paths, links not followed.
+QStringList treeOf(const QString &folder) {
+    QStringList paths;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths.append(QDir(folder).relativeFilePath(it.next()));
+    paths.sort();
+    return paths;
+}
+
+// What FileDownload::fetch() reported through its progress callback.
+struct Progress {
+    QList<double> values;
+    bool allOnMainThread = true;
+
+    std::function<void(double)> callback() {
+        return [this](double value) {
+            values.append(value);
+            allOnMainThread = allOnMainThread && QThread::currentThread() == qApp->thread();
+        };
+    }
+};
+
+// What the installed fake yt-dlp does, as scenarios of the fake's commands.
+struct Script {
+    QByteArray version = "out 2025.01.15";                       // for --version
+    QByteArray update = "out yt-dlp is up to date (2025.01.15)"; // for -U
+    // When set, -U replaces the program by one whose --version prints this.
+    QByteArray updateTo;
+};
+
+// Holds the global thread pool's only thread, so that the installation's next hashing,
+// unpacking or copying waits in the queue behind it. Gives the thread back when it goes.
+class PoolGate {
+public:
+    PoolGate() : m_threads(QThreadPool::globalInstance()->maxThreadCount()) {
+        QThreadPool::globalInstance()->setMaxThreadCount(1);
+    }
+    PoolGate(const PoolGate &) = delete;
+    PoolGate &operator=(const PoolGate &) = delete;
+    ~PoolGate() {
+        m_open.release(m_closed - m_opened);
+        QThreadPool::globalInstance()->waitForDone();
+        QThreadPool::globalInstance()->setMaxThreadCount(m_threads);
+    }
+
+    // Queues a gate behind whatever waits already; it holds the thread once it runs.
+    void close() {
+        ++m_closed;
+        QThreadPool::globalInstance()->start([this] {
+            ++m_started;
+            m_open.acquire();
+        });
+    }
+    // Lets the gates go one at a time, in order.
+    void open() {
+        ++m_opened;
+        m_open.release();
+    }
+    int started() const { return m_started; }
+
+private:
+    int m_threads;
+    int m_closed = 0;
+    int m_opened = 0;
+    std::atomic<int> m_started = 0;
+    QSemaphore m_open;
+};
+
+// Turns the event loop one round at a time until the condition holds, for at most 10 s.
+bool turnUntil(const std::function<bool()> &condition) {
+    QTimer wake; // so that a round without events ends too
+    wake.start(std::chrono::milliseconds(20));
+    const QDeadlineTimer deadline(std::chrono::seconds(10));
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+dev_t deviceOf(const QString &path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_dev : 0;
+}
+
+bool isExecutableFile(const QString &path) {
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+QString failure(const ToolManager &manager) {
+    const auto *failed = std::get_if<ToolManager::Failed>(&manager.phase());
+    return failed ? failed->message : u"(not failed)"_qs;
+}
+
+} // namespace
+
+// One fixture for the tool subsystem: every test starts as a fresh account with its own home,
+// temporary folder and loopback server, which plays the three places the tools come from: the
+// REST API's latest-release records, the release downloads with their checksum files, and the
+// ffmpeg provider, whose "latest" path redirects to a versioned archive with its checksum.
+class TestTools : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_suite;
+    std::unique_ptr<QTemporaryDir> m_account;
+    std::unique_ptr<HttpServer> m_server;
+    Platform m_platform = Platform::current();
+    QByteArray m_fake = contents(QStringLiteral(FAKE_YTDLP));
+    QByteArray m_ytdlp; // what the site publishes as yt-dlp
+    const QByteArray m_deno = randomBytes(300'000, 1), m_ffmpeg = randomBytes(500'000, 2);
+    const QByteArray m_denoZip = ZipBuilder().file(u"deno"_qs, m_deno, 0755).build();
+    const QByteArray m_ffmpegZip = ZipBuilder()
+                                       .file(u"README.txt"_qs, "a static build\n")
+                                       .file(u"ffmpeg"_qs, m_ffmpeg, 0755)
+                                       .build();
+    QHash<QString, QByteArray> m_bodies; // by path, as serve() was last given them
+    qsizetype m_seen = 0;                // requests before the last forgetRequests()
+
+    QString home() const { return m_account->filePath(u"home"_qs); }
+    QString temporary() const { return m_account->filePath(u"tmp"_qs); }
+    QString bin() const { return home() + u"/.qttest/share/Tovik/bin"; }
+    QString tool(const QString &name) const { return bin() + u'/' + name; }
+    QStringList candidates() const {
+        return {m_account->filePath(u"opt/ffmpeg"_qs), m_account->filePath(u"local/ffmpeg"_qs)};
+    }
+    QString scratch() const { return m_account->filePath(u"scratch"_qs); }
+
+    QString ytdlpApi() const { return u"/repos/yt-dlp/yt-dlp/releases/latest"_qs; }
+    QString denoApi() const { return u"/repos/denoland/deno/releases/latest"_qs; }
+    QString ytdlpFile() const {
+        return u"/yt-dlp/yt-dlp/releases/download/2025.01.15/" + m_platform.ytdlpFile;
+    }
+    QString ytdlpSums() const {
+        return u"/yt-dlp/yt-dlp/releases/download/2025.01.15/SHA2-256SUMS"_qs;
+    }
+    QString denoArchive() const {
+        return u"/denoland/deno/releases/download/v2.1.4/" + m_platform.denoArchive;
+    }
+    QString denoSums() const { return denoArchive() + u".sha256sum"; }
+    QString ffmpegLatest() const { return m_platform.ffmpegPath; }
+    QString ffmpegBuild() const { return u"/builds/8.0.1/ffmpeg.zip"_qs; }
+    QString ffmpegSums() const { return ffmpegBuild() + u".sha256"; }
+
+    // One route, replaced until the next publish(). Large files go out in pieces, so that a
+    // download reports progress several times.
+    void serve(const QString &path, const QByteArray &body, int status = 200) {
+        m_bodies.insert(path, body);
+        m_server->route(path, answer(body, status, 64 * 1024));
+    }
+
+    // Serves every route of the release site.
+    void publish() {
+        serve(ytdlpApi(), release(u"2025.01.15"_qs));
+        serve(denoApi(), release(u"v2.1.4"_qs));
+        // The list names every build of the release; only the platform's line may be used.
+        serve(ytdlpSums(), sha256("windows build") + "  yt-dlp.exe\n" + sha256(m_ytdlp) + "  " +
+                               m_platform.ytdlpFile.toUtf8() + "\n" + sha256("source") +
+                               "  yt-dlp.tar.gz\n");
+        serve(ytdlpFile(), m_ytdlp);
+        serve(denoSums(), sha256(m_denoZip) + "  " + m_platform.denoArchive.toUtf8() + '\n');
+        serve(denoArchive(), m_denoZip);
+        m_server->redirect(ffmpegLatest(), m_server->url(ffmpegBuild()));
+        serve(ffmpegBuild(), m_ffmpegZip);
+        serve(ffmpegSums(), sha256(m_ffmpegZip) + "  ffmpeg.zip\n");
+    }
+
+    QStringList requests() const { return m_server->requests().mid(m_seen); }
+    void forgetRequests() { m_seen = m_server->requests().size(); }
+
+    // The tools whose main file was requested, in request order.
+    Tools downloads() const {
+        const QHash<QString, Tool> files{{ytdlpFile(), Tool::ytdlp},
+                                         {denoArchive(), Tool::deno},
+                                         {ffmpegLatest(), Tool::ffmpeg}};
+        Tools tools;
+        for (const QString &path : requests()) {
+            if (files.contains(path))
+                tools.append(files[path]);
+        }
+        return tools;
+    }
+
+    std::unique_ptr<ToolManager> manager() const {
+        const QUrl host = m_server->url(QString());
+        return std::make_unique<ToolManager>(
+            ToolSources{host, host, host, candidates(), m_platform});
+    }
+
+    // Work folders an installation left behind in the temporary directory.
+    QStringList workFolders(const QString &folder = {}) const {
+        return QDir(folder.isEmpty() ? temporary() : folder)
+            .entryList({u"Tovik-*"_qs}, QDir::AllEntries | QDir::Hidden);
+    }
+
+    void installAllTools() {
+        writeFile(tool(u"yt-dlp"_qs), m_fake);
+        writeFile(tool(u"deno"_qs), "deno");
+        writeFile(tool(u"ffmpeg"_qs), "ffmpeg");
+    }
+
+    void script(const Script &s) {
+        const QString version = m_suite.filePath(u"version.scenario"_qs);
+        const QString newVersion = m_suite.filePath(u"new-version.scenario"_qs);
+        const QString update = m_suite.filePath(u"update.scenario"_qs);
+        writeFile(version, s.version + '\n');
+        QByteArray updateScenario = s.update + '\n';
+        if (!s.updateTo.isEmpty()) {
+            writeFile(newVersion, "out " + s.updateTo + '\n');
+            updateScenario += "replace " + newVersion.toUtf8() + ' ' + version.toUtf8() + '\n';
+        }
+        writeFile(update, updateScenario);
+        qputenv("FAKE_YTDLP_VERSION_SCENARIO", version.toUtf8());
+        qputenv("FAKE_YTDLP_UPDATE", update.toUtf8());
+    }
+
+    // A lock file as a process leaves it when it is killed while holding the lock.
+    void writeLockOfGoneProcess(const QString &file) {
+        QProcess gone;
+        gone.start(u"/bin/true"_qs, {});
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QByteArray record;
+        {
+            QLockFile lock(file);
+            QVERIFY(lock.tryLock(0));
+            record = contents(file);
+        }
+        // The record starts with the holder's process ID.
+        writeFile(file, QByteArray::number(pid) + record.mid(record.indexOf('\n')), plain);
+    }
+
+    void storeLastUpdate(const QVariant &value) {
+        if (value.isValid())
+            tovikSettings().setValue(updateKey, value);
+        else
+            tovikSettings().remove(updateKey);
+    }
+
+    TaskOutcome<std::monostate> unzip(const QString &archive) {
+        return runTask(ToolRunner::unzip(QUrl::fromLocalFile(archive),
+                                         QUrl::fromLocalFile(scratch() + u"/dest")),
+                       std::chrono::minutes(2));
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_suite.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        const QString config = m_suite.filePath(u"config"_qs);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
+        // Tools run with Tovik's environment, changed only where ToolRunner::environment() says.
+        qputenv("TOVIK_TEST_MARK", "kept = as it was");
+        qputenv("PYTHONIOENCODING", "latin-1");
+        qputenv("PYTHONUTF8", "0");
+    }
+
+    void init() {
+        m_account = std::make_unique<QTemporaryDir>(m_suite.filePath(u"account-XXXXXX"_qs));
+        QVERIFY(m_account->isValid());
+        QVERIFY(QDir().mkpath(home()) && QDir().mkpath(temporary()) && QDir().mkpath(scratch()));
+        qputenv("HOME", home().toUtf8());
+        qputenv("TMPDIR", temporary().toUtf8());
+        tovikSettings().clear();
+        script({});
+        m_server = std::make_unique<HttpServer>();
+        m_platform = Platform::current();
+        m_ytdlp = m_fake;
+        m_seen = 0;
+        publish();
+    }
+
+    void cleanup() {
+        m_server.reset();
+        m_account.reset();
+    }
+
+    void hashing_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<qint64>("hole");    // zero bytes after the content, not stored
+        QTest::addColumn<QString>("path");   // a file to hash instead
+        QTest::addColumn<QString>("digest"); // empty: hashing fails
+        // First, while the process's peak memory is still low: read with little more memory
+        // than one chunk, and the event loop keeps turning meanwhile.
+        QCryptographicHash zeros(QCryptographicHash::Sha256);
+        for (int i = 0; i < 128; ++i)
+            zeros.addData(QByteArray(mebibyte, '\0'));
+        QTest::newRow("128 MiB in bounded memory")
+            << QByteArray() << qint64(128 * mebibyte) << QString()
+            << QString::fromLatin1(zeros.result().toHex());
+        // The published FIPS 180-4 examples.
+        QTest::newRow("empty")
+            << QByteArray() << qint64(0) << QString()
+            << u"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"_qs;
+        QTest::newRow("abc")
+            << QByteArray("abc") << qint64(0) << QString()
+            << u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_qs;
+        // Around the chunk size.
+        for (const qsizetype size : {mebibyte - 1, mebibyte, mebibyte + 1, 3 * mebibyte + 7}) {
+            const QByteArray content = randomBytes(size, 42);
+            QTest::addRow("%lld bytes", qlonglong(size))
+                << content << qint64(0) << QString() << QString::fromLatin1(sha256(content));
+        }
+        QTest::newRow("missing") << QByteArray() << qint64(0) << u"missing"_qs << QString();
+        QTest::newRow("a folder") << QByteArray() << qint64(0) << u"."_qs << QString();
+        // Opens fine, then every read fails.
+        QTest::newRow("unreadable")
+            << QByteArray() << qint64(0) << u"/proc/self/mem"_qs << QString();
+    }
+
+    void hashing() {
+        QFETCH(QByteArray, content);
+        QFETCH(qint64, hole);
+        QFETCH(QString, path);
+        QFETCH(QString, digest);
+        if (path.startsWith(u"/proc/"_qs) && !QFile::exists(path))
+            QSKIP("needs Linux /proc");
+        if (path.isEmpty()) {
+            path = u"content"_qs;
+            writeFile(scratch() + u"/content", content, plain);
+            QVERIFY(QFile::resize(scratch() + u"/content", content.size() + hole));
+        }
+        path = QDir(scratch()).filePath(path);
+        const qint64 peakBefore = peakResidentKiB();
+        const auto outcome = runTask(ToolRunner::sha256(QUrl::fromLocalFile(path)));
+        QVERIFY(outcome.finished);
+        if (digest.isEmpty()) {
+            const std::optional<PlatformError> error = outcome.errorAs<PlatformError>();
+            QVERIFY(error && !error->message().isEmpty());
+        } else {
+            QCOMPARE(*outcome.value, digest);
+        }
+        const qint64 growthKiB = peakResidentKiB() - peakBefore;
+        QVERIFY2(growthKiB < 32 * 1024, qPrintable(QString::number(growthKiB)));
+        if (hole > 0)
+            QVERIFY2(outcome.loopTurns > 10, qPrintable(QString::number(outcome.loopTurns)));
+        if (QFile::exists(u"/proc/self/fd"_qs))
+            QVERIFY(!holdsOpen(path));
+    }
+
+    void platforms() {
+        const auto current = Platform::current();
+        const QStringList production = {ToolSources::production().releaseDownloads.toString(),
+                                        ToolSources::production().api.toString(),
+                                        ToolSources::production().ffmpegProvider.toString()};
+        QCOMPARE(production, (QStringList{u"https://github.com"_qs, u"https://api.github.com"_qs,
+                                          u"https://ffmpeg.martin-riedl.de"_qs}));
+        QCOMPARE(ToolSources::production().systemFFmpeg, current.systemFFmpeg);
+        QCOMPARE(fields(ToolSources::production().platform), fields(current));
+        // The build's row, found from what Qt reports about the host rather than from the
+        // preprocessor symbols the table itself uses.
+        const QString host = QSysInfo::kernelType() + u' ' + QSysInfo::buildCpuArchitecture();
+        const QHash<QString, Platform::Kind> hosts{
+            {u"darwin arm64"_qs, Platform::Kind::macOSArm64},
+            {u"darwin x86_64"_qs, Platform::Kind::macOSX86_64},
+            {u"linux x86_64"_qs, Platform::Kind::linuxX86_64},
+            {u"linux arm64"_qs, Platform::Kind::linuxAarch64}};
+        QVERIFY2(hosts.contains(host), qPrintable(host));
+        QCOMPARE(fields(current), fields(Platform::forKind(hosts[host])));
+        QCOMPARE(allTools(), (Tools{Tool::ytdlp, Tool::deno, Tool::ffmpeg}));
+        QCOMPARE(QStringList({rawValue(Tool::ytdlp), rawValue(Tool::deno), rawValue(Tool::ffmpeg)}),
+                 (QStringList{u"yt-dlp"_qs, u"Deno"_qs, u"ffmpeg"_qs}));
+        for (const Tool t : allTools())
+            QCOMPARE(toolFromRawValue(rawValue(t)), std::optional(t));
+        QCOMPARE(toolFromRawValue(u"deno"_qs), std::nullopt);
+        QCOMPARE(toolFromRawValue(u"ffmpeg "_qs), std::nullopt);
+    }
+
+    void toolError_data() {
+        QTest::addColumn<ToolError::Case>("error");
+        QTest::addColumn<QString>("message");
+        using E = ToolError;
+        QTest::newRow("http names only the host")
+            << E::Case(E::Http{404, QUrl(u"https://api.github.com/repos/a/b?x=1"_qs)})
+            << u"Server returned 404 for api.github.com."_qs;
+        QTest::newRow("http on a loopback port")
+            << E::Case(E::Http{503, QUrl(u"http://127.0.0.1:8080/x"_qs)})
+            << u"Server returned 503 for 127.0.0.1."_qs;
+        QTest::newRow("http without host")
+            << E::Case(E::Http{500, QUrl::fromLocalFile(u"/tmp/a b"_qs)})
+            << u"Server returned 500 for file:///tmp/a b."_qs;
+        QTest::newRow("no checksum") << E::Case(E::NoChecksum{u"yt-dlp"_qs})
+                                     << u"No published checksum was found for yt-dlp."_qs;
+        QTest::newRow("mismatch") << E::Case(E::ChecksumMismatch{u"Deno"_qs})
+                                  << u"Deno failed its checksum check, so it was not installed."_qs;
+        QTest::newRow("unzip") << E::Case(E::Unzip{u"ffmpeg.zip"_qs})
+                               << u"Could not unpack ffmpeg.zip."_qs;
+        QTest::newRow("not runnable") << E::Case(E::NotRunnable{u"yt-dlp"_qs})
+                                      << u"yt-dlp was installed but does not start."_qs;
+    }
+
+    void toolError() {
+        QFETCH(ToolError::Case, error);
+        const ToolError thrown = std::visit([](auto e) { return ToolError(e); }, error);
+        QTEST(thrown.message(), "message");
+        QTEST(QString::fromUtf8(thrown.what()), "message");
+        QVERIFY(thrown.errorCase() == error);
+    }
+
+    void capture_data() {
+        QTest::addColumn<QString>("program"); // in the test's folder; empty for sh -c script
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("status"); // -1: the program cannot start
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("turns"); // of the event loop at least, while the child runs
+        QTest::newRow("both channels in order")
+            << QString() << u"echo one; echo two >&2; echo three"_qs << 0 << u"one\ntwo\nthree\n"_qs
+            << 0;
+        QTest::newRow("standard error only")
+            << QString() << u"echo oops >&2"_qs << 0 << u"oops\n"_qs << 0;
+        QTest::newRow("status 3 is a result")
+            << QString() << u"echo partial; exit 3"_qs << 3 << u"partial\n"_qs << 0;
+        QTest::newRow("killed by a signal") << QString() << u"kill -9 $$"_qs << 9 << QString() << 0;
+        QTest::newRow("nothing trimmed")
+            << QString() << u"printf '  a  \\n\\n'"_qs << 0 << u"  a  \n\n"_qs << 0;
+        QTest::newRow("ill-formed UTF-8 replaced")
+            << QString() << u"printf 'x\\377y'"_qs << 0 << u"x\uFFFDy"_qs << 0;
+        QTest::newRow("input is empty, not waited for")
+            << QString() << u"cat; echo done"_qs << 0 << u"done\n"_qs << 0;
+        QTest::newRow("inherits Tovik's environment")
+            << QString() << u"printf %s \"$TOVIK_TEST_MARK\""_qs << 0 << u"kept = as it was"_qs
+            << 0;
+        QTest::newRow("the loop keeps turning")
+            << QString() << u"i=0; while [ $i -lt 200000 ]; do i=$((i+1)); done; echo $i"_qs << 0
+            << u"200000\n"_qs << 5;
+        QTest::newRow("missing program") << u"missing"_qs << QString() << -1 << QString() << 0;
+        QTest::newRow("not executable") << u"plain"_qs << QString() << -1 << QString() << 0;
+        QTest::newRow("a folder") << u"."_qs << QString() << -1 << QString() << 0;
+    }
+
+    void capture() {
+        QFETCH(QString, program);
+        QFETCH(QString, script);
+        QFETCH(int, status);
+        QFETCH(int, turns);
+        writeFile(scratch() + u"/plain", "#!/bin/sh\necho should not run\n", plain);
+        const QUrl url = QUrl::fromLocalFile(program.isEmpty() ? u"/bin/sh"_qs
+                                                               : QDir(scratch()).filePath(program));
+        const auto outcome =
+            runTask(ToolRunner::capture(url, {u"-c"_qs, script}), std::chrono::seconds(10));
+        QVERIFY(outcome.finished);
+        if (status < 0) {
+            const std::optional<PlatformError> error = outcome.errorAs<PlatformError>();
+            QVERIFY(error && !error->message().isEmpty());
+            return;
+        }
+        QCOMPARE(outcome.value->status, status);
+        QTEST(outcome.value->output, "output");
+        QVERIFY2(outcome.loopTurns >= turns, qPrintable(QString::number(outcome.loopTurns)));
+    }
+
+    void capturesRunSideBySide() {
+        const QUrl shell = QUrl::fromLocalFile(u"/bin/sh"_qs);
+        auto first = ToolRunner::capture(shell, {u"-c"_qs, u"echo first"_qs});
+        auto second = ToolRunner::capture(shell, {u"-c"_qs, u"echo second >&2; exit 1"_qs});
+        auto third = ToolRunner::capture(shell, {u"-c"_qs, u"echo third"_qs});
+        QCOMPARE(runTask(std::move(third)).value->output, u"third\n"_qs);
+        const auto secondOutcome = runTask(std::move(second));
+        QCOMPARE(runTask(std::move(first)).value->output, u"first\n"_qs);
+        QCOMPARE(secondOutcome.value->output, u"second\n"_qs);
+        QCOMPARE(secondOutcome.value->status, 1);
+    }
+
+    void environment_data() {
+        QTest::addColumn<std::optional<QByteArray>>("path"); // Tovik's own PATH
+        QTest::newRow("usual") << std::optional<QByteArray>("/usr/local/bin:/usr/bin:/bin");
+        QTest::newRow("empty") << std::optional<QByteArray>("");
+        QTest::newRow("unset") << std::optional<QByteArray>();
+        QTest::newRow("already holding the tools")
+            << std::optional<QByteArray>("/home/someone/.local/share/Tovik/bin:/opt/ff mpeg/bin");
+        QTest::newRow("odd") << std::optional<QByteArray>(":::/tmp/x y:\xc3\xa9:");
+    }
+
+    // The child sees Tovik's environment with a fixed PATH and the two Python variables set,
+    // and nothing else changed.
+    void environment() {
+        QFETCH(std::optional<QByteArray>, path);
+        const ToolPaths tools{
+            .ytdlp = QUrl::fromLocalFile(u"/home/someone/.local/share/Tovik/bin/yt-dlp"_qs),
+            .ffmpeg = QUrl::fromLocalFile(u"/opt/ff mpeg/bin/ffmpeg"_qs),
+            .deno = QUrl::fromLocalFile(u"/home/someone/.local/share/Tovik/bin/deno"_qs),
+        };
+        QProcessEnvironment expected = QProcessEnvironment::systemEnvironment();
+        expected.insert(
+            u"PATH"_qs,
+            u"/home/someone/.local/share/Tovik/bin:/opt/ff mpeg/bin:/usr/bin:/bin:/usr/sbin:/sbin"_qs);
+        expected.insert(u"PYTHONIOENCODING"_qs, u"utf-8"_qs);
+        expected.insert(u"PYTHONUTF8"_qs, u"1"_qs);
+        const auto restore = qScopeGuard([path = qgetenv("PATH")] { qputenv("PATH", path); });
+        if (path)
+            qputenv("PATH", *path);
+        else
+            qunsetenv("PATH");
+        const auto outcome = runTask(ToolRunner::capture(
+            QUrl::fromLocalFile(u"/usr/bin/env"_qs), {u"-0"_qs}, ToolRunner::environment(tools)));
+        QVERIFY(outcome.finished);
+        QCOMPARE(outcome.value->status, 0);
+        QStringList seen = outcome.value->output.split(QChar(0), Qt::SkipEmptyParts);
+        QStringList wanted = expected.toStringList();
+        seen.sort();
+        wanted.sort();
+        QCOMPARE(seen, wanted);
+    }
+
+    // An older, longer file is replaced; tens of megabytes take long enough to see the loop
+    // turn while a worker unpacks.
+    void unzipTree() {
+        const QString dest = scratch() + u"/dest";
+        writeFile(dest + u"/README", "old and longer than the new one\n", plain);
+        const qint64 size = qint64(192) << 20;
+        writeFile(scratch() + u"/tool.zip", ZipBuilder()
+                                                .directory(u"bin"_qs)
+                                                .file(u"bin/tool"_qs, "#!/bin/sh\necho hi\n", 0755)
+                                                .symlink(u"bin/alias"_qs, u"tool"_qs)
+                                                .file(u"README"_qs, "read me\n", 0644)
+                                                .file(u"deep/a/b/c.txt"_qs, "deep\n")
+                                                .directory(u"empty"_qs)
+                                                .zeros(u"zeros"_qs, size)
+                                                .build());
+        const auto outcome = unzip(scratch() + u"/tool.zip");
+        QVERIFY(outcome.finished && !outcome.error);
+        QCOMPARE(treeOf(dest),
+                 (QStringList{u"README"_qs, u"bin"_qs, u"bin/alias"_qs, u"bin/tool"_qs, u"deep"_qs,
+                              u"deep/a"_qs, u"deep/a/b"_qs, u"deep/a/b/c.txt"_qs, u"empty"_qs,
+                              u"zeros"_qs}));
+        QCOMPARE(contents(dest + u"/bin/tool"), QByteArray("#!/bin/sh\necho hi\n"));
+        QCOMPARE(contents(dest + u"/deep/a/b/c.txt"), QByteArray("deep\n"));
+        QCOMPARE(contents(dest + u"/README"), QByteArray("read me\n"));
+        QVERIFY(QFileInfo(dest + u"/bin/tool").isExecutable());
+        QVERIFY(!QFileInfo(dest + u"/README").isExecutable());
+        QCOMPARE(QFileInfo(dest + u"/bin/alias").symLinkTarget(),
+                 QFileInfo(dest + u"/bin/tool").canonicalFilePath());
+        QCOMPARE(QFileInfo(dest + u"/zeros").size(), size);
+        QVERIFY2(outcome.loopTurns > 5, qPrintable(QString::number(outcome.loopTurns)));
+    }
+
+    void unzipRefuses_data() {
+        QTest::addColumn<ArchiveMaker>("make"); // none: the archive is missing
+        QTest::addColumn<bool>("checkedFirst"); // nothing written, not even in the destination
+        const auto fixed = [](QByteArray bytes) {
+            return ArchiveMaker([bytes](const QString &) { return bytes; });
+        };
+        QTest::newRow("parent component")
+            << fixed(ZipBuilder().file(u"../escaped"_qs, "x").build()) << true;
+        QTest::newRow("parent component inside")
+            << fixed(ZipBuilder().file(u"a/../../escaped"_qs, "x").build()) << true;
+        QTest::newRow("absolute path") << ArchiveMaker([](const QString &outside) {
+            return ZipBuilder().file(outside + u"/escaped", "x").build();
+        }) << true;
+        QTest::newRow("link to the parent")
+            << fixed(ZipBuilder().symlink(u"up"_qs, u".."_qs).build()) << true;
+        QTest::newRow("absolute link") << ArchiveMaker([](const QString &outside) {
+            return ZipBuilder().symlink(u"out"_qs, outside).build();
+        }) << true;
+        QTest::newRow("write through a link")
+            << fixed(ZipBuilder().symlink(u"up"_qs, u"../"_qs).file(u"up/escaped"_qs, "x").build())
+            << true;
+        QTest::newRow("chain of links") << fixed(ZipBuilder()
+                                                     .symlink(u"here"_qs, u"."_qs)
+                                                     .symlink(u"out"_qs, u"here/.."_qs)
+                                                     .build())
+                                        << true;
+        QTest::newRow("bad entry last") << fixed(ZipBuilder()
+                                                     .file(u"fine"_qs, "fine")
+                                                     .directory(u"dir"_qs)
+                                                     .file(u"../escaped"_qs, "x")
+                                                     .build())
+                                        << true;
+        QTest::newRow("more than 2 GiB")
+            << fixed(ZipBuilder()
+                         .file(u"small"_qs, "small")
+                         .zeros(u"big"_qs, ZipExtractor::maxUnpackedBytes)
+                         .build())
+            << true;
+        const QByteArray good = ZipBuilder()
+                                    .file(u"one"_qs, QByteArray(100000, 'a'))
+                                    .file(u"two"_qs, QByteArray(100000, 'b'))
+                                    .build();
+        QTest::newRow("truncated") << fixed(good.left(good.size() / 2)) << false;
+        QByteArray flipped = good;
+        flipped[60] = char(flipped[60] ^ 0x55);
+        QTest::newRow("corrupt data") << fixed(flipped) << false;
+        QTest::newRow("not a zip") << fixed("just some text\n") << false;
+        QTest::newRow("empty") << fixed({}) << false;
+        QTest::newRow("missing") << ArchiveMaker() << false;
+    }
+
+    // Refused archives write nothing outside the destination; refused entries not even inside.
+    void unzipRefuses() {
+        QFETCH(ArchiveMaker, make);
+        QFETCH(bool, checkedFirst);
+        const QString name = make ? u"evil.zip"_qs : u"ffmpeg.zip"_qs;
+        if (make)
+            writeFile(scratch() + u'/' + name, make(scratch()), plain);
+        const auto outcome = unzip(scratch() + u'/' + name);
+        QVERIFY(outcome.finished);
+        const std::optional<ToolError> error = outcome.errorAs<ToolError>();
+        QVERIFY(error);
+        QCOMPARE(error->message(), u"Could not unpack " + name + u'.');
+        QStringList tree = treeOf(scratch());
+        if (!checkedFirst)
+            tree = tree.filter(QRegularExpression(u"^(?!dest)"_qs));
+        QCOMPARE(tree,
+                 checkedFirst ? QStringList({u"dest"_qs, name}) : QStringList(make ? 1 : 0, name));
+    }
+
+    void fetch_data() {
+        QTest::addColumn<QString>("path");        // asked for; empty: a port nobody listens on
+        QTest::addColumn<QString>("destination"); // in the test's folder
+        QTest::addColumn<bool>("older");          // an older file at the destination
+        QTest::addColumn<QString>("chain");       // the paths the server saw, resends merged
+        QTest::addColumn<int>("error");           // an HTTP status, -1 for PlatformError, or 0
+        QTest::addColumn<int>("reports");         // progress: 0 none, 2 several, -1 unchecked
+        const QString zip = u"tool.zip"_qs;
+        QTest::newRow("with length") << u"/paced"_qs << zip << false << u"/paced"_qs << 0 << 2;
+        QTest::newRow("without length")
+            << u"/unannounced"_qs << zip << false << u"/unannounced"_qs << 0 << 0;
+        QTest::newRow("empty") << u"/empty"_qs << zip << false << u"/empty"_qs << 0 << 0;
+        QTest::newRow("over an older file")
+            << u"/small"_qs << zip << true << u"/small"_qs << 0 << -1;
+        QTest::newRow("redirects")
+            << u"/latest"_qs << zip << false << u"/latest /release /files/tool.zip"_qs << 0 << -1;
+        // The message names the address that was asked for, and neither the error page nor a
+        // temporary file is left behind; an older file stays as it was.
+        QTest::newRow("not found") << u"/404"_qs << zip << true << u"/404"_qs << 404 << 0;
+        QTest::newRow("server error with a body")
+            << u"/500"_qs << zip << true << u"/500"_qs << 500 << 0;
+        QTest::newRow("not found after a redirect")
+            << u"/moved"_qs << zip << true << u"/moved /404"_qs << 404 << 0;
+        QTest::newRow("connection cut mid-body")
+            << u"/cut"_qs << zip << false << u"/cut"_qs << -1 << -1;
+        QTest::newRow("connection cut, older file kept")
+            << u"/cut"_qs << zip << true << u"/cut"_qs << -1 << -1;
+        QTest::newRow("endless redirects")
+            << u"/loop"_qs << zip << false << u"/loop"_qs << -1 << -1;
+        QTest::newRow("nobody listening") << QString() << zip << false << QString() << -1 << -1;
+        QTest::newRow("missing folder, nothing asked")
+            << u"/small"_qs << u"no/such/folder/tool.zip"_qs << false << QString() << -1 << -1;
+    }
+
+    void fetch() {
+        QFETCH(QString, path);
+        QFETCH(QString, destination);
+        QFETCH(bool, older);
+        QFETCH(int, error);
+        QFETCH(int, reports);
+        QHash<QString, QByteArray> bodies;
+        const auto route = [&](const QString &p, HttpServer::Response response) {
+            bodies.insert(p, response.body);
+            m_server->route(p, std::move(response));
+        };
+        // Slow enough for several reports: Qt sends at most one every 100 ms.
+        const HttpServer::Response paced =
+            answer(randomBytes(160 * 1024), 200, 8 * 1024, std::chrono::milliseconds(20));
+        route(u"/paced"_qs, paced);
+        HttpServer::Response unannounced = paced;
+        unannounced.sendLength = false;
+        route(u"/unannounced"_qs, unannounced);
+        route(u"/empty"_qs, {});
+        route(u"/small"_qs, answer("new"));
+        m_server->redirect(u"/latest"_qs, QUrl(u"/release"_qs), 301);
+        m_server->redirect(u"/release"_qs, QUrl(u"/files/tool.zip"_qs));
+        route(u"/files/tool.zip"_qs, answer("payload"));
+        route(u"/404"_qs, answer(randomBytes(20000), 404));
+        route(u"/500"_qs, answer(randomBytes(20000), 500));
+        m_server->redirect(u"/moved"_qs, QUrl(u"/404"_qs));
+        route(u"/cut"_qs, answer(randomBytes(100000), 200, 0, {}, 30000));
+        m_server->redirect(u"/loop"_qs, QUrl(u"/loop"_qs));
+        QUrl source = m_server->url(path);
+        if (path.isEmpty()) {
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost));
+            source = QUrl(u"http://127.0.0.1:%1/tool.zip"_qs.arg(closed.serverPort()));
+        }
+        const QString target = QDir(scratch()).filePath(destination);
+        if (older)
+            writeFile(target, "the older file", plain);
+
+        Progress progress;
+        const auto outcome =
+            runTask(FileDownload::fetch(source, QUrl::fromLocalFile(target), progress.callback()));
+        QVERIFY(outcome.finished);
+        QStringList chain = m_server->requests();
+        chain.erase(std::unique(chain.begin(), chain.end()), chain.end());
+        // Qt sends a GET once more when the server's close overtakes its reading of the answer
+        // (about one run in seven here); the chain of addresses is what counts.
+        QTEST(chain.join(u' '), "chain");
+        if (error == 0) {
+            QVERIFY(!outcome.error);
+            QCOMPARE(*outcome.value, m_server->url(chain.last()));
+            QCOMPARE(contents(target), bodies[chain.last()]);
+        } else if (error > 0) {
+            const std::optional<ToolError> e = outcome.errorAs<ToolError>();
+            QVERIFY(e && e->errorCase() == ToolError::Case(ToolError::Http{error, source}));
+            QCOMPARE(e->message(), u"Server returned %1 for 127.0.0.1."_qs.arg(error));
+        } else {
+            const std::optional<PlatformError> e = outcome.errorAs<PlatformError>();
+            QVERIFY(e && !e->message().isEmpty());
+        }
+        if (older && error != 0)
+            QCOMPARE(contents(target), QByteArray("the older file"));
+        QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden),
+                 older || error == 0 ? QStringList{u"tool.zip"_qs} : QStringList());
+        QVERIFY(progress.allOnMainThread);
+        if (reports == 0)
+            QCOMPARE(progress.values, QList<double>());
+        if (reports == 2) {
+            QVERIFY(progress.values.size() > 1 && progress.values.first() > 0);
+            QVERIFY(std::is_sorted(progress.values.cbegin(), progress.values.cend()));
+            QCOMPARE(progress.values.last(), 1.0);
+            QVERIFY2(outcome.loopTurns > 20, qPrintable(QString::number(outcome.loopTurns)));
+        }
+    }
+
+    // Needs TLS on the loopback interface: a throw-away certificate from the openssl tool,
+    // trusted by this process only.
+    void refusesRedirectFromHttpsToHttp() {
+        const QString openssl = QStandardPaths::findExecutable(u"openssl"_qs);
+        if (openssl.isEmpty() || !QSslSocket::supportsSsl())
+            QSKIP("needs the openssl tool and Qt's TLS backend");
+        QProcess make;
+        make.setWorkingDirectory(m_account->path());
+        make.start(
+            openssl,
+            u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+            u"-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout key.pem -out cert.pem"_qs
+                .split(u' '));
+        QVERIFY(make.waitForFinished(60000));
+        QCOMPARE(make.exitCode(), 0);
+        const QList<QSslCertificate> certificates =
+            QSslCertificate::fromPath(m_account->filePath(u"cert.pem"_qs));
+        QCOMPARE(certificates.size(), 1);
+        QSslKey key(contents(m_account->filePath(u"key.pem"_qs)), QSsl::Ec);
+        QVERIFY(!key.isNull());
+
+        const QSslConfiguration clientDefault = QSslConfiguration::defaultConfiguration();
+        QSslConfiguration client = clientDefault;
+        client.addCaCertificates(certificates);
+        QSslConfiguration::setDefaultConfiguration(client);
+        const auto restore =
+            qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(clientDefault); });
+
+        QSslConfiguration serverTls = QSslConfiguration::defaultConfiguration();
+        serverTls.setLocalCertificate(certificates.first());
+        serverTls.setPrivateKey(key);
+        serverTls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        HttpServer secure(serverTls);
+        secure.redirect(u"/secure"_qs, QUrl(u"/tool.zip"_qs));
+        secure.route(u"/tool.zip"_qs, answer("over tls"));
+        secure.redirect(u"/downgrade"_qs, m_server->url(u"/tool.zip"_qs));
+        m_server->route(u"/tool.zip"_qs, answer("in the clear"));
+
+        const QString target = scratch() + u"/tool.zip";
+        const auto upheld = runTask(
+            FileDownload::fetch(secure.url(u"/secure"_qs), QUrl::fromLocalFile(target), {}));
+        QVERIFY(upheld.finished && !upheld.error);
+        QCOMPARE(*upheld.value, secure.url(u"/tool.zip"_qs));
+        QCOMPARE(contents(target), QByteArray("over tls"));
+        QVERIFY(QFile::remove(target));
+
+        const auto downgraded = runTask(
+            FileDownload::fetch(secure.url(u"/downgrade"_qs), QUrl::fromLocalFile(target), {}));
+        QVERIFY(downgraded.finished && downgraded.errorAs<PlatformError>());
+        QCOMPARE(requests(), QStringList());
+        QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void freshAccount_data() {
+        QTest::addColumn<bool>("blocked"); // a file stands where the tool folder belongs
+        QTest::newRow("fresh") << false;
+        QTest::newRow("tool folder cannot be created") << true;
+    }
+
+    void freshAccount() {
+        QFETCH(bool, blocked);
+        if (blocked)
+            writeFile(home() + u"/.qttest/share/Tovik", "a file where the folder belongs");
+        const auto m = manager();
+        QCOMPARE(m->binDirectory(), bin());
+        QCOMPARE(QFileInfo::exists(bin()), false); // construction creates nothing
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Checking{}));
+        QSignalSpy phases(m.get(), &ToolManager::phaseChanged);
+        AWAIT(m->check());
+        QCOMPARE(QFileInfo(bin()).isDir(), !blocked);
+        QCOMPARE(m->missingTools(), (Tools{Tool::ytdlp, Tool::deno, Tool::ffmpeg}));
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::NeedsInstall{}));
+        QCOMPARE(phases.count(), 1);
+        QCOMPARE(m->ytdlpVersion(), std::nullopt);
+        QCOMPARE(m->updateMessage(), std::nullopt);
+        QCOMPARE(m->paths().ytdlp, QUrl::fromLocalFile(tool(u"yt-dlp"_qs)));
+        QCOMPARE(m->paths().deno, QUrl::fromLocalFile(tool(u"deno"_qs)));
+        QCOMPARE(m->paths().ffmpeg, QUrl::fromLocalFile(tool(u"ffmpeg"_qs)));
+        QVERIFY(!m->usesSystemFFmpeg());
+        QVERIFY(requests().isEmpty());
+    }
+
+    void missingTools_data() {
+        // One letter each for yt-dlp, deno, ffmpeg in the tool folder and the two system
+        // ffmpeg candidates: - absent, r not executable, x executable, d a folder.
+        QTest::addColumn<QString>("files");
+        QTest::addColumn<QString>("missing");
+        QTest::addColumn<int>("chosen"); // system ffmpeg candidate in use, -1 for none
+        QTest::newRow("none") << u"-----"_qs << u"yt-dlp Deno ffmpeg"_qs << -1;
+        QTest::newRow("all") << u"xxx--"_qs << QString() << -1;
+        QTest::newRow("yt-dlp without execute permission") << u"rxx--"_qs << u"yt-dlp"_qs << -1;
+        QTest::newRow("only deno") << u"-x---"_qs << u"yt-dlp ffmpeg"_qs << -1;
+        QTest::newRow("ffmpeg not executable, deno absent")
+            << u"x-r--"_qs << u"Deno ffmpeg"_qs << -1;
+        QTest::newRow("a folder is no tool") << u"xdx--"_qs << u"Deno"_qs << -1;
+        QTest::newRow("both system ffmpegs: the first wins")
+            << u"---xx"_qs << u"yt-dlp Deno"_qs << 0;
+        QTest::newRow("only the second") << u"----x"_qs << u"yt-dlp Deno"_qs << 1;
+        QTest::newRow("first not executable") << u"xx-rx"_qs << QString() << 1;
+        QTest::newRow("neither executable") << u"---rr"_qs << u"yt-dlp Deno ffmpeg"_qs << -1;
+    }
+
+    void missingTools() {
+        QFETCH(QString, files);
+        QFETCH(QString, missing);
+        QFETCH(int, chosen);
+        const QStringList paths =
+            QStringList{tool(u"yt-dlp"_qs), tool(u"deno"_qs), tool(u"ffmpeg"_qs)} + candidates();
+        for (qsizetype i = 0; i < paths.size(); ++i) {
+            if (files[i] == u'd')
+                QVERIFY(QDir().mkpath(paths[i]));
+            else if (files[i] != u'-')
+                writeFile(paths[i], "#!/bin/sh\n", files[i] == u'x' ? executable : plain);
+        }
+        const auto m = manager();
+        QStringList names;
+        for (const Tool t : m->missingTools())
+            names.append(rawValue(t));
+        QCOMPARE(names.join(u' '), missing);
+        QCOMPARE(m->usesSystemFFmpeg(), chosen >= 0);
+        QCOMPARE(m->paths().ffmpeg,
+                 QUrl::fromLocalFile(chosen >= 0 ? candidates()[chosen] : tool(u"ffmpeg"_qs)));
+    }
+
+    // The lookup happens once; an ffmpeg that appears later is noticed at the next start.
+    void systemFFmpegIsLookedUpOnce() {
+        const auto m = manager();
+        QVERIFY(!m->usesSystemFFmpeg());
+        writeFile(candidates()[0], "system ffmpeg");
+        QVERIFY(!m->usesSystemFFmpeg());
+        QCOMPARE(m->paths().ffmpeg, QUrl::fromLocalFile(tool(u"ffmpeg"_qs)));
+        QVERIFY(manager()->usesSystemFFmpeg());
+    }
+
+    void freshInstall_data() {
+        QTest::addColumn<Platform::Kind>("kind");
+        // The platform's names, "|"-joined: yt-dlp's file, deno's archive, ffmpeg's path, the
+        // two texts and the system ffmpeg candidates.
+        QTest::addColumn<QString>("names");
+        // Where the work folders go; empty for the account's own temporary folder.
+        QTest::addColumn<QString>("temporaryParent");
+        const QString macTexts =
+            u"|Using Homebrew|Show in Finder|/opt/homebrew/bin/ffmpeg|/usr/local/bin/ffmpeg"_qs;
+        const QString linuxTexts =
+            u"|Using system ffmpeg|Show in Folder|/usr/bin/ffmpeg|/usr/local/bin/ffmpeg"_qs;
+        const QString linuxX86 =
+            u"yt-dlp_linux|deno-x86_64-unknown-linux-gnu.zip|/redirect/latest/linux/amd64/release/ffmpeg.zip"_qs +
+            linuxTexts;
+        QTest::newRow("macOS arm64")
+            << Platform::Kind::macOSArm64
+            << u"yt-dlp_macos|deno-aarch64-apple-darwin.zip|/redirect/latest/macos/arm64/release/ffmpeg.zip"_qs +
+                   macTexts
+            << QString();
+        QTest::newRow("macOS x86_64")
+            << Platform::Kind::macOSX86_64
+            << u"yt-dlp_macos|deno-x86_64-apple-darwin.zip|/redirect/latest/macos/amd64/release/ffmpeg.zip"_qs +
+                   macTexts
+            << QString();
+        QTest::newRow("Linux x86_64") << Platform::Kind::linuxX86_64 << linuxX86 << QString();
+        QTest::newRow("Linux aarch64")
+            << Platform::Kind::linuxAarch64
+            << u"yt-dlp_linux_aarch64|deno-aarch64-unknown-linux-gnu.zip|/redirect/latest/linux/arm64/release/ffmpeg.zip"_qs +
+                   linuxTexts
+            << QString();
+        QTest::newRow("temporary folder on another file system")
+            << Platform::Kind::linuxX86_64 << linuxX86 << u"/dev/shm"_qs;
+    }
+
+    void freshInstall() {
+        QFETCH(Platform::Kind, kind);
+        QFETCH(QString, temporaryParent);
+        m_platform = Platform::forKind(kind);
+        QTEST(fields(m_platform).join(u'|'), "names");
+        std::optional<QTemporaryDir> otherTemporary;
+        if (!temporaryParent.isEmpty()) {
+            if (!QFileInfo(temporaryParent).isDir())
+                QSKIP(qPrintable(temporaryParent + u" does not exist here."));
+            otherTemporary.emplace(temporaryParent + u"/tovik-test-XXXXXX");
+            QVERIFY(otherTemporary->isValid());
+            if (deviceOf(otherTemporary->path()) == deviceOf(home()))
+                QSKIP(qPrintable(temporaryParent +
+                                 u" is on the same file system as the tool folder here."));
+            qputenv("TMPDIR", otherTemporary->path().toUtf8());
+        }
+        publish();
+        const auto m = manager();
+        AWAIT(m->check());
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::NeedsInstall{}));
+
+        // Each tool's run of progress values, in the order the tools were installed.
+        QList<std::pair<std::optional<Tool>, QList<double>>> runs;
+        connect(m.get(), &ToolManager::installingToolChanged, this, [&] {
+            runs.append({m->installingTool(), {}});
+        });
+        connect(m.get(), &ToolManager::installProgressChanged, this, [&] {
+            QVERIFY(!runs.isEmpty());
+            runs.last().second.append(m->installProgress());
+        });
+        QList<ToolManager::Phase> phases;
+        connect(m.get(), &ToolManager::phaseChanged, this, [&] { phases.append(m->phase()); });
+
+        AWAIT(m->install(false));
+        QCOMPARE(failure(*m), u"(not failed)"_qs);
+        QCOMPARE(phases,
+                 (QList<ToolManager::Phase>{ToolManager::Installing{}, ToolManager::Ready{}}));
+        QCOMPARE(runs.size(), 4);
+        const Tools order{Tool::ytdlp, Tool::deno, Tool::ffmpeg};
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            QCOMPARE(runs[i].first, std::optional(order[i]));
+            const QList<double> &progress = runs[i].second;
+            QVERIFY2(!progress.isEmpty(), qPrintable(rawValue(order[i])));
+            // Back to 0 when the tool starts (the first starts from the initial 0), then
+            // climbing to exactly 1.
+            QCOMPARE(progress.first() == 0.0, i > 0);
+            QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
+            QCOMPARE(progress.last(), 1.0);
+        }
+        QCOMPARE(runs[3].first, std::nullopt);
+        QVERIFY(runs[3].second.isEmpty());
+        QCOMPARE(m->installingTool(), std::nullopt);
+        QCOMPARE(m->installProgress(), 1.0);
+
+        QCOMPARE(contents(tool(u"yt-dlp"_qs)), m_ytdlp);
+        QCOMPARE(contents(tool(u"deno"_qs)), m_deno);
+        QCOMPARE(contents(tool(u"ffmpeg"_qs)), m_ffmpeg);
+        for (const QString &name : {u"yt-dlp"_qs, u"deno"_qs, u"ffmpeg"_qs})
+            QVERIFY2(isExecutableFile(tool(name)), qPrintable(name));
+        QVERIFY(QFileInfo(tool(u"yt-dlp"_qs)).permissions().testFlag(QFile::ExeOther));
+        QCOMPARE(m->missingTools(), Tools{});
+        QCOMPARE(downloads(), order);
+        QVERIFY(requests().contains(ffmpegSums()));
+        QVERIFY(workFolders(QDir::tempPath()).isEmpty());
+
+        // The first installation ends with the first update.
+        QCOMPARE(m->ytdlpVersion(), std::optional(u"2025.01.15"_qs));
+        QCOMPARE(m->updateMessage(), std::optional(u"yt-dlp is up to date."_qs));
+        QVERIFY(tovikSettings().value(updateKey).toDateTime().isValid());
+    }
+
+    void installFailure_data() {
+        QTest::addColumn<Damage>("damage");
+        QTest::addColumn<bool>("reinstall");   // all tools present, all installed again
+        QTest::addColumn<QString>("message");  // empty: what Qt says about the deno download
+        QTest::addColumn<Tools>("downloaded"); // main files fetched before the failure
+        QTest::addColumn<Tools>("missing");    // after the failed run
+        const Tools all{Tool::ytdlp, Tool::deno, Tool::ffmpeg};
+        const Tools denoAndFFmpeg{Tool::deno, Tool::ffmpeg};
+        const auto notFound = u"Server returned 404 for 127.0.0.1."_qs;
+        const auto flipByte = [](QByteArray data) {
+            data[data.size() / 2] = static_cast<char>(data[data.size() / 2] ^ 0x01);
+            return data;
+        };
+        const auto badTag = [](const QString &tag) {
+            return Damage([tag](TestTools &t) { t.serve(t.ytdlpApi(), release(tag)); });
+        };
+        const auto tagMessage =
+            u"The latest release of yt-dlp/yt-dlp has a tag that cannot be used in an address."_qs;
+        const auto add = [](const char *name, Damage damage, const QString &message,
+                            Tools downloaded, Tools missing, bool reinstall = false) {
+            QTest::newRow(name) << damage << reinstall << message << downloaded << missing;
+        };
+        add(
+            "API answers 404", [](TestTools &t) { t.serve(t.ytdlpApi(), "{}", 404); }, notFound, {},
+            all);
+        add(
+            "API answers no JSON", [](TestTools &t) { t.serve(t.ytdlpApi(), "<html>"); },
+            u"The latest release of yt-dlp/yt-dlp could not be read: illegal value."_qs, {}, all);
+        add(
+            "release without a tag",
+            [](TestTools &t) { t.serve(t.ytdlpApi(), "{\"name\": \"x\"}"); },
+            u"The latest release of yt-dlp/yt-dlp names no tag."_qs, {}, all);
+        add("tag with a slash", badTag(u"2025/../../x"_qs), tagMessage, {}, all);
+        add("tag ..", badTag(u".."_qs), tagMessage, {}, all);
+        add("empty tag", badTag(QString()), tagMessage, {}, all);
+        add("tag with a control character", badTag(u"2025\x01"_qs), tagMessage, {}, all);
+        add(
+            "checksum list answers 404", [](TestTools &t) { t.serve(t.ytdlpSums(), {}, 404); },
+            notFound, {}, all);
+        add(
+            "yt-dlp missing from the checksum list",
+            [](TestTools &t) {
+                t.serve(t.ytdlpSums(),
+                        sha256(t.m_ytdlp) + "  yt-dlp\n" + sha256("x") + "  yt-dlp.exe\n");
+            },
+            u"No published checksum was found for yt-dlp."_qs, {}, all);
+        add(
+            "yt-dlp download answers 404", [](TestTools &t) { t.serve(t.ytdlpFile(), {}, 404); },
+            notFound, {Tool::ytdlp}, all);
+        add(
+            "yt-dlp altered by one byte",
+            [flipByte](TestTools &t) { t.serve(t.ytdlpFile(), flipByte(t.m_ytdlp)); },
+            u"yt-dlp failed its checksum check, so it was not installed."_qs, {Tool::ytdlp}, all);
+        // The old executable stays in place, whole and executable.
+        add(
+            "reinstall of an altered yt-dlp",
+            [flipByte](TestTools &t) { t.serve(t.ytdlpFile(), flipByte(t.m_ytdlp)); },
+            u"yt-dlp failed its checksum check, so it was not installed."_qs, {Tool::ytdlp}, {},
+            true);
+        add(
+            "deno checksum names another archive",
+            [](TestTools &t) { t.serve(t.denoSums(), sha256(t.m_denoZip) + "  deno.zip\n"); },
+            u"No published checksum was found for Deno."_qs, {Tool::ytdlp}, denoAndFFmpeg);
+        add(
+            "deno altered by one byte",
+            [flipByte](TestTools &t) { t.serve(t.denoArchive(), flipByte(t.m_denoZip)); },
+            u"Deno failed its checksum check, so it was not installed."_qs,
+            {Tool::ytdlp, Tool::deno}, denoAndFFmpeg);
+        add(
+            "deno archive damaged",
+            [](TestTools &t) {
+                const QByteArray damaged = t.m_denoZip.left(t.m_denoZip.size() / 2);
+                t.serve(t.denoArchive(), damaged);
+                t.serve(t.denoSums(), sha256(damaged));
+            },
+            u"Could not unpack "_qs + Platform::current().denoArchive + u'.',
+            {Tool::ytdlp, Tool::deno}, denoAndFFmpeg);
+        // Paced, so that the close arrives on its own: Qt 6.4 sometimes takes a short body that
+        // comes together with the close for a complete one.
+        add(
+            "deno download cut short",
+            [](TestTools &t) {
+                t.m_server->route(t.denoArchive(),
+                                  answer(t.m_denoZip, 200, 16 * 1024, std::chrono::milliseconds(1),
+                                         t.m_denoZip.size() / 2));
+            },
+            QString(), {Tool::ytdlp, Tool::deno}, denoAndFFmpeg);
+        add("ffmpeg checksum only at the latest address",
+            [](TestTools &t) {
+                t.serve(t.ffmpegSums(), {}, 404);
+                t.serve(t.ffmpegLatest() + u".sha256", sha256(t.m_ffmpegZip));
+            },
+            notFound, all, {Tool::ffmpeg});
+        add("ffmpeg altered by one byte",
+            [flipByte](TestTools &t) { t.serve(t.ffmpegBuild(), flipByte(t.m_ffmpegZip)); },
+            u"ffmpeg failed its checksum check, so it was not installed."_qs, all, {Tool::ffmpeg});
+        add("ffmpeg archive damaged",
+            [](TestTools &t) {
+                const QByteArray damaged("PK\x03\x04 not really a zip");
+                t.serve(t.ffmpegBuild(), damaged);
+                t.serve(t.ffmpegSums(), sha256(damaged) + "  ffmpeg.zip");
+            },
+            u"Could not unpack ffmpeg.zip."_qs, all, {Tool::ffmpeg});
+        add("ffmpeg archive without ffmpeg at its top",
+            [](TestTools &t) {
+                const QByteArray nested =
+                    ZipBuilder().file(u"bin/ffmpeg"_qs, t.m_ffmpeg, 0755).build();
+                t.serve(t.ffmpegBuild(), nested);
+                t.serve(t.ffmpegSums(), sha256(nested) + "  ffmpeg.zip");
+            },
+            u"No such file or directory"_qs, all, {Tool::ffmpeg});
+    }
+
+    // Every failure ends the run with its message and leaves no work folder; a second run
+    // installs exactly the tools still missing.
+    void installFailure() {
+        QFETCH(Damage, damage);
+        QFETCH(bool, reinstall);
+        QFETCH(QString, message);
+        QFETCH(Tools, missing);
+        if (reinstall)
+            installAllTools();
+        damage(*this);
+        if (message.isEmpty()) {
+            QNetworkAccessManager network;
+            const std::unique_ptr<QNetworkReply> reply(
+                network.get(QNetworkRequest(m_server->url(denoArchive()))));
+            QVERIFY(runTask(qCoro(reply.get()).waitForFinished()).finished);
+            QVERIFY(reply->error() != QNetworkReply::NoError);
+            message = reply->errorString();
+            forgetRequests();
+        }
+        const auto m = manager();
+        AWAIT(m->check());
+        QSignalSpy updates(m.get(), &ToolManager::isUpdatingChanged);
+        AWAIT(m->install(reinstall));
+        QCOMPARE(failure(*m), message);
+        QCOMPARE(m->installingTool(), std::nullopt);
+        QTEST(downloads(), "downloaded");
+        QCOMPARE(m->missingTools(), missing);
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        QCOMPARE(updates.count(), 0);
+        if (reinstall) {
+            QCOMPARE(contents(tool(u"yt-dlp"_qs)), m_fake);
+            QVERIFY(isExecutableFile(tool(u"yt-dlp"_qs)));
+        }
+
+        forgetRequests();
+        publish();
+        AWAIT(m->install(false));
+        QCOMPARE(failure(*m), u"(not failed)"_qs);
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QCOMPARE(downloads(), missing);
+        QCOMPARE(m->missingTools(), Tools{});
+        QVERIFY(workFolders().isEmpty());
+    }
+
+    void destroyedWhileInstalling_data() {
+        QTest::addColumn<Route>("held");          // a request answered late; or else
+        QTest::addColumn<QString>("trigger");     // a file in the work folder whose step waits
+        QTest::addColumn<int>("passes");          // on the pool, and how many steps then run
+        QTest::addColumn<QStringList>("present"); // installed before
+        QTest::addColumn<int>("installations");   // started at once
+        const QString archive = Platform::current().denoArchive;
+        const QStringList none, ytdlp{u"yt-dlp"_qs}, ytdlpAndDeno{u"yt-dlp"_qs, u"deno"_qs};
+        const auto held = [](QString (TestTools::*path)() const) { return Route(path); };
+        QTest::newRow("asking for yt-dlp's release")
+            << held(&TestTools::ytdlpApi) << QString() << 0 << none << 1;
+        QTest::newRow("two installations asking for yt-dlp's release")
+            << held(&TestTools::ytdlpApi) << QString() << 0 << none << 2;
+        QTest::newRow("reading yt-dlp's checksums")
+            << held(&TestTools::ytdlpSums) << QString() << 0 << none << 1;
+        QTest::newRow("downloading yt-dlp")
+            << held(&TestTools::ytdlpFile) << QString() << 0 << none << 1;
+        QTest::newRow("hashing yt-dlp") << Route() << u"yt-dlp"_qs << 0 << none << 1;
+        QTest::newRow("placing yt-dlp") << Route() << u"yt-dlp"_qs << 1 << none << 1;
+        QTest::newRow("asking for deno's release")
+            << held(&TestTools::denoApi) << QString() << 0 << ytdlp << 1;
+        QTest::newRow("downloading deno")
+            << held(&TestTools::denoArchive) << QString() << 0 << ytdlp << 1;
+        QTest::newRow("hashing deno") << Route() << archive << 0 << ytdlp << 1;
+        QTest::newRow("unpacking deno") << Route() << archive << 1 << ytdlp << 1;
+        QTest::newRow("placing deno") << Route() << archive << 2 << ytdlp << 1;
+        QTest::newRow("downloading ffmpeg")
+            << held(&TestTools::ffmpegBuild) << QString() << 0 << ytdlpAndDeno << 1;
+        QTest::newRow("reading ffmpeg's checksum")
+            << held(&TestTools::ffmpegSums) << QString() << 0 << ytdlpAndDeno << 1;
+    }
+
+    // A manager destroyed at an await of an installation, as at quit, removes the work folder
+    // at once; the installation, when it resumes, goes no further.
+    void destroyedWhileInstalling() {
+        QFETCH(Route, held);
+        QFETCH(QString, trigger);
+        QFETCH(int, passes);
+        QFETCH(QStringList, present);
+        QFETCH(int, installations);
+        const QHash<QString, QByteArray> published{
+            {u"yt-dlp"_qs, m_ytdlp}, {u"deno"_qs, m_deno}, {u"ffmpeg"_qs, m_ffmpeg}};
+        for (const QString &name : present)
+            writeFile(tool(name), published[name]);
+        auto m = manager();
+        AWAIT(m->check());
+        std::optional<PoolGate> gate; // after the manager: it gives the pool back first
+        if (held) {
+            // Served in two halves, the second a fifth of a second after the first.
+            const QByteArray body = m_bodies.value(held(*this));
+            m_server->route(held(*this),
+                            answer(body, 200, std::max<qsizetype>(1, (body.size() + 1) / 2),
+                                   std::chrono::milliseconds(200)));
+        } else {
+            gate.emplace();
+            gate->close();
+        }
+        std::vector<QCoro::Task<>> running;
+        for (int i = 0; i < installations; ++i)
+            running.push_back(m->install(false));
+        if (held) {
+            // Checked after every turn of the loop: the answer's second half comes turns later.
+            QVERIFY(turnUntil([&] { return requests().count(held(*this)) == installations; }));
+        } else {
+            // The step that reads the file was queued in the turn that the file appeared.
+            QTRY_VERIFY(
+                !workFolders().isEmpty() &&
+                QFileInfo::exists(temporary() + u'/' + workFolders().first() + u'/' + trigger));
+            for (int pass = 0; pass < passes; ++pass) {
+                gate->close();
+                gate->open();
+                QTRY_COMPARE(gate->started(), pass + 2);
+                // The finished step's news is already posted: the installation resumes and
+                // queues its next step.
+                QCoreApplication::processEvents();
+            }
+            gate->open(); // the waiting step runs, but its news comes after the manager went
+        }
+        QCOMPARE(workFolders().size(), installations);
+        const QStringList requested = requests();
+        m.reset();
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        // Whatever reached the tool folder is a whole tool.
+        const QFileInfoList installed =
+            QDir(bin()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        for (const QFileInfo &entry : installed) {
+            QVERIFY2(published.contains(entry.fileName()), qPrintable(entry.fileName()));
+            QCOMPARE(contents(entry.filePath()), published[entry.fileName()]);
+            QVERIFY(isExecutableFile(entry.filePath()));
+        }
+
+        // The late answer or the step's news resumes the installation, which gives up.
+        for (QCoro::Task<> &installation : running)
+            QVERIFY(runTask(std::move(installation)).finished);
+        QCOMPARE(requests(), requested);
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        QCOMPARE(QDir(bin()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 installed);
+    }
+
+    void staleWorkFolders_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("removed");
+        const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString ours = u"Tovik-" + uuid.toUpper();
+        QTest::newRow("left without a lock") << ours << u"folder"_qs << true;
+        QTest::newRow("locked by a process that has gone") << ours << u"dead lock"_qs << true;
+        QTest::newRow("locked by a running installation") << ours << u"live lock"_qs << false;
+        QTest::newRow("a file") << ours << u"file"_qs << false;
+        QTest::newRow("a link to a folder") << ours << u"link"_qs << false;
+        QTest::newRow("lower-case UUID") << u"Tovik-" + uuid.toLower() << u"folder"_qs << false;
+        QTest::newRow("another prefix") << u"tovik-" + uuid.toUpper() << u"folder"_qs << false;
+        QTest::newRow("a longer name") << ours + u".old" << u"folder"_qs << false;
+        QTest::newRow("no UUID") << u"Tovik-cache"_qs << u"folder"_qs << false;
+    }
+
+    // At start, check() removes what installations killed on the way left in the temporary
+    // folder, and nothing else.
+    void staleWorkFolders() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        const QString path = QDir(temporary()).filePath(name);
+        const QString elsewhere = m_account->filePath(u"elsewhere"_qs);
+        writeFile(elsewhere + u"/keep", "the user's");
+        std::optional<QLockFile> running;
+        if (kind == u"file")
+            writeFile(path, "a file");
+        else if (kind == u"link")
+            QVERIFY(QFile::link(elsewhere, path));
+        else
+            writeFile(path + u"/ffmpeg.zip", "partial");
+        if (kind == u"live lock") {
+            running.emplace(path + u"/.lock");
+            QVERIFY(running->tryLock(0));
+        } else if (kind == u"dead lock") {
+            writeLockOfGoneProcess(path + u"/.lock");
+        }
+        AWAIT(manager()->check());
+        QTEST(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink(), "removed");
+        QCOMPARE(contents(elsewhere + u"/keep"), QByteArray("the user's"));
+    }
+
+    void installedYtdlpDoesNotStart() {
+        m_ytdlp = "this is not a program";
+        publish();
+        const auto m = manager();
+        AWAIT(m->check());
+        AWAIT(m->install(false));
+        QCOMPARE(failure(*m), u"yt-dlp was installed but does not start."_qs);
+        QCOMPARE(m->ytdlpVersion(), std::nullopt);
+        QCOMPARE(m->missingTools(), Tools{});
+        QCOMPARE(m->updateMessage(), std::nullopt);
+    }
+
+    // Whatever stands in the tool folder is replaced: a link is replaced itself, never the file
+    // it points to, and a read-only file too.
+    void reinstallReplacesEveryTool() {
+        installAllTools();
+        writeFile(tool(u"yt-dlp"_qs), "#!/bin/sh\necho old\n");
+        const QString users = m_account->filePath(u"users-deno"_qs);
+        writeFile(users, "the user's own deno");
+        QVERIFY(QFile::remove(tool(u"deno"_qs)));
+        QVERIFY(QFile::link(users, tool(u"deno"_qs)));
+        writeFile(tool(u"ffmpeg"_qs), "old ffmpeg", QFile::ReadOwner | QFile::ExeOwner);
+        const auto m = manager();
+        AWAIT(m->install(true));
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QCOMPARE(downloads(), (Tools{Tool::ytdlp, Tool::deno, Tool::ffmpeg}));
+        QCOMPARE(contents(tool(u"yt-dlp"_qs)), m_ytdlp);
+        QCOMPARE(contents(tool(u"deno"_qs)), m_deno);
+        QCOMPARE(contents(tool(u"ffmpeg"_qs)), m_ffmpeg);
+        QVERIFY(!QFileInfo(tool(u"deno"_qs)).isSymLink());
+        QCOMPARE(contents(users), QByteArray("the user's own deno"));
+        QVERIFY(isExecutableFile(tool(u"ffmpeg"_qs)));
+    }
+
+    void withSystemFFmpeg() {
+        writeFile(candidates()[1], "system ffmpeg");
+        const auto m = manager();
+        AWAIT(m->check());
+        QCOMPARE(m->missingTools(), (Tools{Tool::ytdlp, Tool::deno}));
+        AWAIT(m->install(false));
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QCOMPARE(m->paths().ffmpeg, QUrl::fromLocalFile(candidates()[1]));
+        QVERIFY(!QFileInfo::exists(tool(u"ffmpeg"_qs)));
+
+        forgetRequests();
+        AWAIT(m->install(true));
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QCOMPARE(downloads(), (Tools{Tool::ytdlp, Tool::deno}));
+        QVERIFY(!requests().contains(ffmpegBuild()));
+        QVERIFY(!QFileInfo::exists(tool(u"ffmpeg"_qs)));
+    }
+
+    void nothingMissingGoesStraightToFinish() {
+        installAllTools();
+        storeLastUpdate(QDateTime::currentDateTimeUtc());
+        const auto m = manager();
+        QSignalSpy installing(m.get(), &ToolManager::installingToolChanged);
+        AWAIT(m->install(false));
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QCOMPARE(m->ytdlpVersion(), std::optional(u"2025.01.15"_qs));
+        QCOMPARE(installing.count(), 0);
+        QVERIFY(requests().isEmpty());
+    }
+
+    void dailyUpdate_data() {
+        QTest::addColumn<QByteArray>("scenario"); // of --version
+        QTest::addColumn<QVariant>("stored");     // the last update check, unless age is given
+        QTest::addColumn<qint64>("age");          // seconds before now; -1 to use stored
+        QTest::addColumn<std::optional<QString>>("version");
+        QTest::addColumn<bool>("runs");
+        const QByteArray current("out 2025.01.15");
+        const std::optional<QString> known(u"2025.01.15"_qs), unknown;
+        // The version probe never fails the check, and the daily update still runs.
+        QTest::newRow("version and line break")
+            << current << QVariant() << qint64(-1) << known << true;
+        QTest::newRow("surrounded by blanks")
+            << QByteArray("out  \t2024.12.06\r\nout ") << QVariant() << qint64(-1)
+            << std::optional(u"2024.12.06"_qs) << true;
+        QTest::newRow("only blanks")
+            << QByteArray("out   \nout \nout \t") << QVariant() << qint64(-1) << unknown << true;
+        QTest::newRow("nothing") << QByteArray() << QVariant() << qint64(-1) << unknown << true;
+        QTest::newRow("exit 1") << QByteArray("out 2025.01.15\nexit 1") << QVariant() << qint64(-1)
+                                << unknown << true;
+        QTest::newRow("killed") << QByteArray("out 2025.01.15\nsignal 9") << QVariant()
+                                << qint64(-1) << unknown << true;
+        QTest::newRow("stored: not a date")
+            << current << QVariant(u"yesterday"_qs) << qint64(-1) << known << true;
+        QTest::newRow("stored: a number") << current << QVariant(12) << qint64(-1) << known << true;
+        QTest::newRow("just now") << current << QVariant() << qint64(0) << known << false;
+        QTest::newRow("exactly a day") << current << QVariant() << qint64(86'400) << known << false;
+        QTest::newRow("a day and a second")
+            << current << QVariant() << qint64(86'401) << known << true;
+    }
+
+    void dailyUpdate() {
+        QFETCH(QByteArray, scenario);
+        QFETCH(QVariant, stored);
+        QFETCH(qint64, age);
+        QFETCH(bool, runs);
+        Script s;
+        s.version = scenario;
+        script(s);
+        installAllTools();
+        const auto m = manager();
+        QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
+        storeLastUpdate(age >= 0 ? QVariant(QDateTime::currentDateTimeUtc().addSecs(-age))
+                                 : stored);
+        AWAIT(m->check());
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QTEST(m->ytdlpVersion(), "version");
+        QCOMPARE(updating.count(), runs ? 2 : 0);
+        QCOMPARE(m->updateMessage(),
+                 runs ? std::optional(u"yt-dlp is up to date."_qs) : std::nullopt);
+    }
+
+    void updateOutcomes_data() {
+        QTest::addColumn<QByteArray>("version"); // scenario of --version
+        QTest::addColumn<QByteArray>("update");  // scenario of -U
+        QTest::addColumn<QByteArray>("updateTo");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<std::optional<QString>>("newVersion");
+        QTest::addColumn<bool>("dateMoves");
+        const QByteArray current("out 2025.01.15");
+        const std::optional<QString> old(u"2025.01.15"_qs);
+        QTest::newRow("updated") << current
+                                 << QByteArray("out Current version: stable@2025.01.15\n"
+                                               "err Latest version: stable@2025.02.01\n"
+                                               "out Updating to stable@2025.02.01 ...\n"
+                                               "out Updated yt-dlp to stable@2025.02.01")
+                                 << QByteArray("2025.02.01") << u"Updated to 2025.02.01."_qs
+                                 << std::optional(u"2025.02.01"_qs) << true;
+        QTest::newRow("already current")
+            << current
+            << QByteArray("out Latest version: stable@2025.01.15\nout yt-dlp is up to date "
+                          "(stable@2025.01.15)")
+            << QByteArray() << u"yt-dlp is up to date."_qs << old << true;
+        QTest::newRow("updated, version unknown before and after")
+            << QByteArray("exit 1") << QByteArray("out Updated yt-dlp to stable@2025.02.01")
+            << QByteArray() << u"Updated to the latest version."_qs << std::optional<QString>()
+            << true;
+        QTest::newRow("updated, version unknown after")
+            << current << QByteArray("out Updated yt-dlp to stable@2025.02.01\nexit 0")
+            << QByteArray(" ") << u"Updated to 2025.01.15."_qs << old << true;
+        QTest::newRow("failed after two lines and an empty one")
+            << current
+            << QByteArray("out Latest version: stable@2025.02.01\nerr ERROR: Unable to write to "
+                          "/x\nout \nexit 1")
+            << QByteArray() << u"Update failed: ERROR: Unable to write to /x"_qs << old << false;
+        QTest::newRow("failed, other line breaks")
+            << current << QByteArray("out one\r\nout two\xe2\x80\xa8\r\nout \x0b\x0c\nexit 2")
+            << QByteArray() << u"Update failed: two"_qs << old << false;
+        QTest::newRow("failed silently")
+            << current << QByteArray("exit 1") << QByteArray()
+            << u"Update failed: yt-dlp did not run."_qs << old << false;
+        QTest::newRow("killed") << current << QByteArray("out partial\nsignal 9") << QByteArray()
+                                << u"Update failed: partial"_qs << old << false;
+    }
+
+    void updateOutcomes() {
+        QFETCH(QByteArray, version);
+        QFETCH(QByteArray, update);
+        QFETCH(QByteArray, updateTo);
+        QFETCH(QString, message);
+        QFETCH(bool, dateMoves);
+        script({version, update, updateTo});
+        installAllTools();
+        const QDateTime anHourAgo = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        storeLastUpdate(anHourAgo);
+        const auto m = manager();
+        AWAIT(m->check()); // not due: only the version is probed
+        QCOMPARE(m->updateMessage(), std::nullopt);
+
+        QStringList messages;
+        connect(m.get(), &ToolManager::updateMessageChanged, this,
+                [&] { messages.append(m->updateMessage().value_or(u"(none)"_qs)); });
+        QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
+        AWAIT(m->updateYTDLP());
+        QCOMPARE(messages, (QStringList{u"Checking for yt-dlp updates\u2026"_qs, message}));
+        QCOMPARE(updating.count(), 2);
+        QVERIFY(!m->isUpdating());
+        QTEST(m->ytdlpVersion(), "newVersion");
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        const QDateTime stored = tovikSettings().value(updateKey).toDateTime();
+        if (dateMoves)
+            QVERIFY(qAbs(stored.secsTo(QDateTime::currentDateTimeUtc())) < 60);
+        else
+            QCOMPARE(stored, anHourAgo);
+    }
+
+    void updateWithoutYtdlp() {
+        const auto m = manager();
+        AWAIT(m->updateYTDLP());
+        QCOMPARE(m->updateMessage(), std::optional(u"Update failed: yt-dlp did not run."_qs));
+        QVERIFY(!m->isUpdating());
+        QVERIFY(!tovikSettings().contains(updateKey));
+    }
+
+    void secondUpdateWhileOneRuns() {
+        installAllTools();
+        const auto m = manager();
+        auto first = m->updateYTDLP();
+        QVERIFY(m->isUpdating());
+        QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
+        QSignalSpy messages(m.get(), &ToolManager::updateMessageChanged);
+        auto second = m->updateYTDLP();
+        QVERIFY(second.isReady());
+        QCOMPARE(updating.count(), 0);
+        QCOMPARE(messages.count(), 0);
+        AWAIT(std::move(first));
+        QCOMPARE(updating.count(), 1);
+        QCOMPARE(m->updateMessage(), std::optional(u"yt-dlp is up to date."_qs));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTools)
+#include "tst_tools.moc"
