@@ -716,12 +716,9 @@ private Q_SLOTS:
         m_server->redirect(u"/release"_qs, QUrl(u"/files/tool.zip"_qs));
         m_server->redirect(u"/moved"_qs, QUrl(u"/404"_qs));
         m_server->redirect(u"/loop"_qs, QUrl(u"/loop"_qs));
-        QUrl source = m_server->url(path);
-        if (path.isEmpty()) {
-            QTcpServer closed;
-            QVERIFY(closed.listen(QHostAddress::LocalHost));
-            source = QUrl(u"http://127.0.0.1:%1/tool.zip"_qs.arg(closed.serverPort()));
-        }
+        // Nobody may listen on port 1 but the administrator.
+        const QUrl source =
+            path.isEmpty() ? QUrl(u"http://127.0.0.1:1/tool.zip"_qs) : m_server->url(path);
         const QString target = QDir(scratch()).filePath(destination);
         if (older)
             writeFile(target, "the older file", plain);
@@ -931,14 +928,20 @@ private Q_SLOTS:
         const auto m = manager();
         AWAIT(m->check());
         QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::NeedsInstall{}));
-        // Each tool's run of progress values, in the order the tools were installed.
-        QList<std::pair<std::optional<Tool>, QList<double>>> runs;
+        // What the manager reports while installing, in order: each tool as it starts, then its
+        // progress values as 0, 1 or + (a rise below 1); at the end no tool.
+        QStringList trace;
+        double last = 0;
         connect(m.get(), &ToolManager::installingToolChanged, this, [&] {
-            runs.append({m->installingTool(), {}});
+            trace.append(m->installingTool() ? rawValue(*m->installingTool()) : u"none"_qs);
         });
         connect(m.get(), &ToolManager::installProgressChanged, this, [&] {
-            QVERIFY(!runs.isEmpty());
-            runs.last().second.append(m->installProgress());
+            const double now = m->installProgress();
+            trace.append(now == 0     ? u"0"_qs
+                         : now == 1   ? u"1"_qs
+                         : now > last ? u"+"_qs
+                                      : QString::number(now));
+            last = now;
         });
         QList<ToolManager::Phase> phases;
         connect(m.get(), &ToolManager::phaseChanged, this, [&] { phases.append(m->phase()); });
@@ -947,18 +950,12 @@ private Q_SLOTS:
         QCOMPARE(failure(*m), u"(not failed)"_qs);
         QCOMPARE(phases,
                  (QList<ToolManager::Phase>{ToolManager::Installing{}, ToolManager::Ready{}}));
-        QCOMPARE(runs.size(), 4);
-        for (qsizetype i = 0; i < allTools().size(); ++i) {
-            QCOMPARE(runs[i].first, std::optional(allTools()[i]));
-            const QList<double> &progress = runs[i].second;
-            QVERIFY(!progress.isEmpty());
-            // Back to 0 when the tool starts (the first starts from the initial 0), then
-            // climbing to exactly 1.
-            QCOMPARE(progress.first() == 0.0, i > 0);
-            QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
-            QCOMPARE(progress.last(), 1.0);
-        }
-        QVERIFY(!runs[3].first && runs[3].second.isEmpty());
+        // Back to 0 when a tool starts (the first starts from the initial 0), then climbing to
+        // exactly 1.
+        QVERIFY2(QRegularExpression(u"^yt-dlp( \\+)* 1 Deno 0( \\+)* 1 ffmpeg 0( \\+)* 1 none$"_qs)
+                     .match(trace.join(u' '))
+                     .hasMatch(),
+                 qPrintable(trace.join(u' ')));
         QCOMPARE(m->installingTool(), std::nullopt);
         QCOMPARE(m->installProgress(), 1.0);
         QCOMPARE(toolFolder().size(), 3);
