@@ -1,17 +1,12 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QObject>
 #include <QSslConfiguration>
 #include <QStringList>
 #include <QUrl>
 #include <chrono>
-#include <list>
-#include <memory>
 #include <optional>
-#include <utility>
 
 class QTcpServer;
 class QTcpSocket;
@@ -25,23 +20,22 @@ class HttpServer : public QObject {
 public:
     struct Response {
         int status = 200;
-        QList<std::pair<QByteArray, QByteArray>> headers;
-        QByteArray body;
+        QList<std::pair<QByteArray, QByteArray>> headers = {};
+        QByteArray body = {};
         // false: no Content-Length; the body ends when the connection closes.
         bool sendLength = true;
         // Above 0: the body goes out in pieces of this many bytes, one per interval.
         qsizetype chunkSize = 0;
         std::chrono::milliseconds interval{5};
         // Close the connection after this many body bytes, whatever the announced length.
-        std::optional<qsizetype> cutAfter;
+        std::optional<qsizetype> cutAfter = {};
     };
 
     // With a TLS configuration the server speaks https.
     explicit HttpServer(std::optional<QSslConfiguration> tls = std::nullopt,
                         QObject *parent = nullptr);
-    ~HttpServer() override;
 
-    void route(const QString &path, Response response);
+    void route(const QString &path, Response response) { m_routes.insert(path, response); }
     // Answers path with a redirect to another address (an absolute URL or a path here).
     void redirect(const QString &path, const QUrl &target, int status = 302);
 
@@ -51,17 +45,9 @@ public:
     const QStringList &requests() const { return m_requests; }
 
 private:
-    struct Connection;
+    void respond(QTcpSocket *socket, const Response &response);
 
-    void accept();
-    void handle(Connection &connection);
-    void respond(Connection &connection, const Response &response);
-    void sendNextChunk(Connection &connection);
-    void finish(Connection &connection);
-
-    std::unique_ptr<QTcpServer> m_server;
-    bool m_tls = false;
+    QTcpServer *m_server; // a child, and the parent of every connection
     QHash<QString, Response> m_routes;
     QStringList m_requests;
-    std::list<std::unique_ptr<Connection>> m_connections;
 };

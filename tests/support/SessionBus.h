@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
-#include <sys/types.h>
 
 // A private D-Bus session bus for one test program: a dbus-daemon of its own on a socket in a
 // temporary folder, with no services to start on demand, so nothing of the desktop answers on
@@ -13,17 +13,15 @@ class SessionBus {
 public:
     SessionBus();
     ~SessionBus();
-    SessionBus(const SessionBus &) = delete;
-    SessionBus &operator=(const SessionBus &) = delete;
 
-    bool isRunning() const { return m_daemon > 0; }
+    bool isRunning() const { return !m_address.isEmpty(); }
     // Why the bus is not running.
     QString error() const { return m_error; }
     QByteArray address() const { return m_address; }
 
 private:
     QTemporaryDir m_folder;
-    pid_t m_daemon = -1;
+    QProcess m_daemon;
     QByteArray m_address;
     QString m_error;
 };

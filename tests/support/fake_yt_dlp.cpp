@@ -1,7 +1,7 @@
 // A stand-in for yt-dlp: follows its command-line contract and plays a scripted scenario.
 //
 //   fake-yt-dlp --version   plays the scenario file named by $FAKE_YTDLP_VERSION_SCENARIO; without
-//                           one it prints $FAKE_YTDLP_VERSION (default 2024.01.01) and exits 0
+//                           one it prints 2024.01.01 and exits 0
 //   fake-yt-dlp -U          plays the scenario file named by $FAKE_YTDLP_UPDATE; without one it
 //                           prints "yt-dlp is up to date" and exits 0
 //   fake-yt-dlp ... -- URL  a download: plays the file in the folder $FAKE_YTDLP_SCENARIOS named
@@ -13,7 +13,6 @@
 // download was asked for, where Tovik keeps the -P folder as its staging folder.
 //   out <text>              <text> and a line feed on standard output
 //   err <text>              the same on standard error
-//   out-unterminated <text> <text> on standard output without a line feed
 //   file <relative path>    creates the file under the -P folder, prints its TKF| line
 //   file-unterminated <p>   the same without a line feed after the TKF| line
 //   touch <relative path>   creates the file under the -P folder and says nothing
@@ -24,11 +23,10 @@
 //   spawn-setsid-hang       the same, the child in a session of its own
 //   ignore-term             ignores SIGTERM from now on, and so do children spawned later
 //   flood-unterminated <s>  writes to standard output without a line feed for that many seconds
-//   fds <relative path>     writes, under the records folder, the numbers of its open descriptors,
-//   one per line, but
-//                           for the scenario it reads
+//   fds <relative path>     writes the numbers of its open descriptors, one per line, but for
+//                           the scenario it reads, under the records folder
 //   pids <relative path>    writes this process's id, then its children's, one per line,
-//                           under the records folder (below)
+//                           under the records folder
 //   args <relative path>    writes the arguments, one per line, under the records folder
 //   rate <lines/s> <s>      progress lines at that rate for that many seconds
 //   signal <n>              raises signal n
@@ -36,14 +34,15 @@
 //                           replaces the program
 //   exit <code>
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -52,195 +51,154 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
-struct Run {
-    std::vector<std::string> arguments;
-    fs::path folder; // the -P folder
-    std::vector<pid_t> children;
-};
+std::vector<std::string> arguments;
+fs::path folder; // the -P folder
+fs::path scenario;
+std::vector<std::string> pids{std::to_string(::getpid())}; // this process's, then its children's
 
-void writeLine(FILE *stream, const std::string &text) {
-    std::fputs(text.c_str(), stream);
-    std::fputc('\n', stream);
+void say(FILE *stream, const std::string &text, bool lineFeed = true) {
+    std::fputs((lineFeed ? text + '\n' : text).c_str(), stream);
     std::fflush(stream);
 }
 
 [[noreturn]] void fail(const std::string &message) {
-    writeLine(stderr, "ERROR: fake-yt-dlp: " + message);
+    say(stderr, "ERROR: fake-yt-dlp: " + message);
     std::exit(2);
 }
 
-[[noreturn]] void waitForSignal() {
+[[noreturn]] void hang() {
     for (;;)
         ::pause();
 }
 
-fs::path under(const fs::path &folder, const std::string &relative) {
+// A path under the -P folder or, for records, under its parent.
+fs::path under(const std::string &relative, bool record = true) {
     if (folder.empty())
         fail("no -P folder");
-    const fs::path path = folder / relative;
+    const fs::path path = (record ? folder.parent_path() : folder) / relative;
     fs::create_directories(path.parent_path());
     return path;
 }
 
-// Where a test finds what the fake records: the folder the download was asked for, which
-// holds Tovik's staging folder, the -P folder.
-fs::path recordsFolder(const Run &run) {
-    return run.folder.empty() ? fs::path() : run.folder.parent_path();
+// Writes the lines to a record, renamed into place so that a reader never sees half of it.
+void record(const std::string &relative, const std::vector<std::string> &lines) {
+    const fs::path path = under(relative), part = path.string() + ".part";
+    std::ofstream out(part);
+    for (const std::string &line : lines)
+        out << line << '\n';
+    out.close();
+    fs::rename(part, path);
 }
 
-void printProgress(double linesPerSecond, double seconds) {
-    using Clock = std::chrono::steady_clock;
+// Creates a file under the -P folder; with a line end, prints its TKF| line ending so.
+void file(const std::string &relative, const char *lineEnd) {
+    const fs::path path = under(relative, false);
+    std::ofstream(path) << "fake media\n";
+    if (lineEnd)
+        say(stdout, "TKF|fake|" + path.string() + lineEnd, false);
+}
+
+void spawnHang(bool ownSession) {
+    if (const pid_t child = ::fork(); child != 0)
+        return pids.push_back(std::to_string(child));
+    if (ownSession)
+        ::setsid();
+    hang();
+}
+
+std::vector<std::string> openDescriptors() {
+    std::vector<std::string> listed, open;
+    for (const auto &entry : fs::directory_iterator("/proc/self/fd"))
+        listed.push_back(entry.path());
+    // The listing's own descriptor is closed again by now, and the scenario being read is
+    // the fake's own.
+    std::error_code error;
+    for (const fs::path link : listed)
+        if (fs::exists(link) && fs::read_symlink(link, error) != fs::absolute(scenario))
+            open.push_back(link.filename());
+    return open;
+}
+
+void rate(double linesPerSecond, double seconds) {
     const auto start = Clock::now();
-    const auto interval = std::chrono::duration<double>(1.0 / linesPerSecond);
+    const std::chrono::duration<double> interval(1 / linesPerSecond);
     const auto count = static_cast<long>(linesPerSecond * seconds);
     for (long i = 0; i < count; ++i) {
-        std::this_thread::sleep_until(
-            start + std::chrono::duration_cast<Clock::duration>(interval * static_cast<double>(i)));
-        writeLine(stdout, "TKP|fake|downloading|" + std::to_string(i) + "|" +
-                              std::to_string(count) + "|NA|1048576.0|1");
+        std::this_thread::sleep_until(start + interval * static_cast<double>(i));
+        say(stdout, "TKP|fake|downloading|" + std::to_string(i) + "|" + std::to_string(count) +
+                        "|NA|1048576.0|1");
     }
 }
 
-void play(Run &run, const fs::path &scenario) {
-    std::ifstream in(scenario);
+void flood(double seconds) {
+    const std::string chunk(64 * 1024, 'x');
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end)
+        std::fwrite(chunk.data(), 1, chunk.size(), stdout);
+    std::fflush(stdout);
+}
+
+// Each command gets the rest of its line; rate and replace take two words from it.
+const std::map<std::string, std::function<void(const std::string &)>> commands{
+    {"out", [](auto &text) { say(stdout, text); }},
+    {"err", [](auto &text) { say(stderr, text); }},
+    {"file", [](auto &path) { file(path, "\n"); }},
+    {"file-unterminated", [](auto &path) { file(path, ""); }},
+    {"touch", [](auto &path) { file(path, nullptr); }},
+    {"sleep", [](auto &ms) { std::this_thread::sleep_for(std::stol(ms) * 1ms); }},
+    {"hang", [](auto &) { hang(); }},
+    {"spawn-child-hang", [](auto &) { spawnHang(false); }},
+    {"spawn-setsid-hang", [](auto &) { spawnHang(true); }},
+    {"ignore-term", [](auto &) { std::signal(SIGTERM, SIG_IGN); }},
+    {"flood-unterminated", [](auto &seconds) { flood(std::stod(seconds)); }},
+    {"fds", [](auto &path) { record(path, openDescriptors()); }},
+    {"pids", [](auto &path) { record(path, pids); }},
+    {"args", [](auto &path) { record(path, arguments); }},
+    {"rate", [](auto &w) { rate(std::stod(w), std::stod(w.substr(w.find(' ')))); }},
+    {"signal", [](auto &n) { std::raise(std::stoi(n)); }},
+    {"replace", [](auto &w) { fs::rename(w.substr(0, w.find(' ')), w.substr(w.find(' ') + 1)); }},
+    {"exit", [](auto &code) { std::exit(std::stoi(code)); }},
+};
+
+// Plays the scenario file; when none is named, prints the fallback instead.
+int play(const char *path, const char *fallback = nullptr) {
+    if ((!path || !*path) && fallback)
+        return say(stdout, fallback), 0;
+    std::ifstream in(scenario = path);
     if (!in)
         fail("no scenario " + scenario.string());
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         const auto blank = line.find(' ');
-        const std::string command = line.substr(0, blank);
-        const std::string rest =
-            blank == std::string::npos ? std::string() : line.substr(blank + 1);
-        if (command == "out") {
-            writeLine(stdout, rest);
-        } else if (command == "out-unterminated") {
-            std::fputs(rest.c_str(), stdout);
-            std::fflush(stdout);
-        } else if (command == "err") {
-            writeLine(stderr, rest);
-        } else if (command == "file" || command == "file-unterminated" || command == "touch") {
-            const fs::path path = under(run.folder, rest);
-            std::ofstream(path) << "fake media\n";
-            if (command == "file")
-                writeLine(stdout, "TKF|fake|" + path.string());
-            else if (command == "file-unterminated")
-                std::fputs(("TKF|fake|" + path.string()).c_str(), stdout);
-            std::fflush(stdout);
-        } else if (command == "sleep") {
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(rest)));
-        } else if (command == "hang") {
-            waitForSignal();
-        } else if (command == "spawn-child-hang") {
-            const pid_t child = ::fork();
-            if (child == 0)
-                waitForSignal();
-            run.children.push_back(child);
-        } else if (command == "spawn-setsid-hang") {
-            const pid_t child = ::fork();
-            if (child == 0) {
-                ::setsid();
-                waitForSignal();
-            }
-            run.children.push_back(child);
-        } else if (command == "ignore-term") {
-            std::signal(SIGTERM, SIG_IGN);
-        } else if (command == "flood-unterminated") {
-            const std::string chunk(64 * 1024, 'x');
-            const auto end =
-                std::chrono::steady_clock::now() + std::chrono::duration<double>(std::stod(rest));
-            while (std::chrono::steady_clock::now() < end)
-                std::fwrite(chunk.data(), 1, chunk.size(), stdout);
-            std::fflush(stdout);
-        } else if (command == "fds") {
-            std::vector<int> listed, open;
-            for (const auto &entry : fs::directory_iterator("/proc/self/fd"))
-                listed.push_back(std::stoi(entry.path().filename().string()));
-            // The listing's own descriptor is closed again by now, and the scenario being read
-            // is the fake's own.
-            for (const int fd : listed) {
-                const fs::path link = "/proc/self/fd/" + std::to_string(fd);
-                std::error_code error;
-                if (fs::exists(link) && fs::read_symlink(link, error) != fs::absolute(scenario))
-                    open.push_back(fd);
-            }
-            std::ofstream out(under(recordsFolder(run), rest));
-            for (const int fd : open)
-                out << fd << '\n';
-        } else if (command == "pids") {
-            // Renamed into place, so a reader never sees half the list.
-            const fs::path path = under(recordsFolder(run), rest);
-            const fs::path part = path.string() + ".part";
-            {
-                std::ofstream out(part);
-                out << ::getpid() << '\n';
-                for (const pid_t child : run.children)
-                    out << child << '\n';
-            }
-            fs::rename(part, path);
-        } else if (command == "args") {
-            std::ofstream out(under(recordsFolder(run), rest));
-            for (const std::string &argument : run.arguments)
-                out << argument << '\n';
-        } else if (command == "rate") {
-            const auto second = rest.find(' ');
-            printProgress(std::stod(rest.substr(0, second)), std::stod(rest.substr(second + 1)));
-        } else if (command == "replace") {
-            const auto second = rest.find(' ');
-            fs::rename(rest.substr(0, second), rest.substr(second + 1));
-        } else if (command == "signal") {
-            std::raise(std::stoi(rest));
-        } else if (command == "exit") {
-            std::exit(std::stoi(rest));
-        } else if (!command.empty()) {
-            fail("unknown scenario command " + command);
-        }
+        const std::string name = line.substr(0, blank);
+        const auto command = commands.find(name);
+        if (command != commands.end())
+            command->second(blank == std::string::npos ? "" : line.substr(blank + 1));
+        else if (!name.empty())
+            fail("unknown scenario command " + name);
     }
-}
-
-std::string environment(const char *name, const std::string &fallback) {
-    const char *value = std::getenv(name);
-    return value ? std::string(value) : fallback;
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    Run run;
-    for (int i = 1; i < argc; ++i)
-        run.arguments.emplace_back(argv[i]);
-    const std::vector<std::string> &args = run.arguments;
-
-    if (args.size() == 1 && args.front() == "--version") {
-        const std::string version = environment("FAKE_YTDLP_VERSION_SCENARIO", "");
-        if (version.empty()) {
-            writeLine(stdout, environment("FAKE_YTDLP_VERSION", "2024.01.01"));
-            return 0;
-        }
-        play(run, version);
-        return 0;
-    }
-    if (args.size() == 1 && args.front() == "-U") {
-        const std::string update = environment("FAKE_YTDLP_UPDATE", "");
-        if (update.empty()) {
-            writeLine(stdout, "yt-dlp is up to date (2024.01.01)");
-            return 0;
-        }
-        play(run, update);
-        return 0;
-    }
-
+    arguments.assign(argv + 1, argv + argc);
+    if (arguments == std::vector<std::string>{"--version"})
+        return play(std::getenv("FAKE_YTDLP_VERSION_SCENARIO"), "2024.01.01");
+    if (arguments == std::vector<std::string>{"-U"})
+        return play(std::getenv("FAKE_YTDLP_UPDATE"), "yt-dlp is up to date (2024.01.01)");
     // A download: the link is the last argument and "--" comes right before it.
-    if (args.size() < 2 || args[args.size() - 2] != "--")
+    if (arguments.size() < 2 || arguments[arguments.size() - 2] != "--")
         fail("the link must follow \"--\"");
-    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
-        if (args[i] == "-P")
-            run.folder = args[i + 1];
-    }
-    const std::string &link = args.back();
-    const std::string scenarios = environment("FAKE_YTDLP_SCENARIOS", "");
-    if (scenarios.empty())
+    if (const auto p = std::find(arguments.begin(), arguments.end() - 1, "-P");
+        p < arguments.end() - 1)
+        folder = p[1];
+    const char *scenarios = std::getenv("FAKE_YTDLP_SCENARIOS");
+    if (!scenarios || !*scenarios)
         fail("FAKE_YTDLP_SCENARIOS is not set");
-    play(run, fs::path(scenarios) / link.substr(link.rfind('/') + 1));
-    return 0;
+    const std::string link = arguments.back();
+    return play((fs::path(scenarios) / link.substr(link.rfind('/') + 1)).c_str());
 }

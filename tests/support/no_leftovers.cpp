@@ -8,7 +8,6 @@
 // Exits with the command's status, or 1 when processes were left; those are named on
 // standard error and killed.
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,41 +22,25 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
+// This program's children that still run, after reaping those that have ended.
 std::vector<pid_t> children() {
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
     std::vector<pid_t> found;
-    for (const auto &entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
         std::ifstream stat(entry.path() / "stat");
         std::string text;
         std::getline(stat, text);
         // "pid (name) state ppid …"; the name may hold blanks and parentheses.
         const auto nameEnd = text.rfind(')');
-        if (nameEnd == std::string::npos)
-            continue;
+        int pid = 0, parent = 0;
         char state = 0;
-        long parent = 0;
-        if (std::sscanf(text.c_str() + nameEnd + 1, " %c %ld", &state, &parent) == 2 &&
+        if (nameEnd != std::string::npos && std::sscanf(text.c_str(), "%d", &pid) == 1 &&
+            std::sscanf(text.c_str() + nameEnd + 1, " %c %d", &state, &parent) == 2 &&
             parent == ::getpid() && state != 'Z')
-            found.push_back(static_cast<pid_t>(std::stol(name)));
+            found.push_back(pid);
     }
     return found;
-}
-
-std::string commandLine(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
-    std::string text, argument;
-    while (std::getline(in, argument, '\0'))
-        text += argument + ' ';
-    return text;
-}
-
-void reapEnded() {
-    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
-    }
 }
 
 } // namespace
@@ -75,32 +58,26 @@ int main(int argc, char **argv) {
         ::_exit(127);
     }
     int status = 0;
-    while (::waitpid(command, &status, 0) < 0 && errno == EINTR) {
-    }
-
+    ::waitpid(command, &status, 0); // nothing here handles a signal, so nothing interrupts it
     // Processes on their way out get a moment to finish, longer than a guard gives a child
     // that ignores SIGTERM.
     const auto patience = std::chrono::steady_clock::now() + std::chrono::seconds(4);
-    std::vector<pid_t> left;
-    do {
-        reapEnded();
-        left = children();
-        if (!left.empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (!left.empty() && std::chrono::steady_clock::now() < patience);
-
-    for (const pid_t pid : left)
+    std::vector<pid_t> left = children();
+    for (; !left.empty() && std::chrono::steady_clock::now() < patience; left = children())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (const pid_t pid : left) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
+        std::string line, argument;
+        while (std::getline(in, argument, '\0'))
+            line += argument + ' ';
         std::fprintf(stderr, "no-leftovers: still running after the suite: %d %s\n", pid,
-                     commandLine(pid).c_str());
+                     line.c_str());
+    }
     // Killed level by level: each one's children come to this program as it dies.
     for (std::vector<pid_t> round = left; !round.empty(); round = children()) {
         for (const pid_t pid : round)
-            ::kill(pid, SIGKILL);
-        for (const pid_t pid : round)
-            ::waitpid(pid, nullptr, 0);
+            if (::kill(pid, SIGKILL) == 0)
+                ::waitpid(pid, nullptr, 0);
     }
-    reapEnded();
-    if (!left.empty())
-        return 1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return !left.empty() ? 1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
