@@ -6,42 +6,37 @@
 #include "YTDLPOutput.h"
 
 #include <QTest>
-#include <memory>
 
 namespace {
 
 const QString digestA = u"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08"_qs;
 const QString digestB = u"60303ae22b998861bce3b28f33eec1be758a213c86c93c076dbe9f558c11c752"_qs;
 
-// A row of a text-in, text-out table, tagged with its input.
-void row(QStringView input, QStringView expected) {
-    QTest::newRow(qPrintable(u"'%1'"_qs.arg(input))) << input.toString() << expected.toString();
-}
+// Which function a row of the text table feeds its input to.
+enum Parser { checksum, links, ytdlpLine };
 
-void textColumns() {
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("expected");
+// A row of the text table, tagged with its input.
+void row(Parser parser, QStringView input, QStringView expected) {
+    QTest::newRow(qPrintable(u"'%1'"_qs.arg(input)))
+        << parser << input.toString() << expected.toString();
 }
 
 // Every field of an event, "-" where it is absent.
 QString describe(const std::optional<YTDLPEvent> &event) {
     const auto n = [](std::optional<qint64> v) { return v ? QString::number(*v) : u"-"_qs; };
-    const auto visit = [&](const auto &e) -> QString {
-        using T = std::decay_t<decltype(e)>;
-        if constexpr (std::is_same_v<T, YTDLPEvent::Item>)
-            return u"item(%1,%2,%3,%4,%5)"_qs.arg(e.id, n(e.index), n(e.count), e.title,
-                                                  e.playlistTitle.value_or(u"-"_qs));
-        else if constexpr (std::is_same_v<T, YTDLPEvent::Progress>)
-            return u"progress(%1,%2,%3,%4,%5,%6,%7,%8)"_qs.arg(
-                e.id, e.finished ? u"finished"_qs : u"running"_qs, n(e.downloaded), n(e.total),
-                e.speed ? QString::number(*e.speed, 'g', QLocale::FloatingPointShortest) : u"-"_qs,
-                n(e.eta), n(e.fragmentIndex), n(e.fragmentCount));
-        else if constexpr (std::is_same_v<T, YTDLPEvent::File>)
-            return u"file(%1,%2)"_qs.arg(e.id, e.path);
-        else
-            return u"error(%1)"_qs.arg(e.message);
-    };
-    return event ? std::visit(visit, event->value) : u"none"_qs;
+    if (!event)
+        return u"none"_qs;
+    if (const auto *e = std::get_if<YTDLPEvent::Item>(&event->value))
+        return u"item(%1,%2,%3,%4,%5)"_qs.arg(e->id, n(e->index), n(e->count), e->title,
+                                              e->playlistTitle.value_or(u"-"_qs));
+    if (const auto *e = std::get_if<YTDLPEvent::Progress>(&event->value))
+        return u"progress(%1,%2,%3,%4,%5,%6,%7,%8)"_qs.arg(
+            e->id, e->finished ? u"finished"_qs : u"running"_qs, n(e->downloaded), n(e->total),
+            e->speed ? QString::number(*e->speed, 'g', QLocale::FloatingPointShortest) : u"-"_qs,
+            n(e->eta), n(e->fragmentIndex), n(e->fragmentCount));
+    if (const auto *e = std::get_if<YTDLPEvent::File>(&event->value))
+        return u"file(%1,%2)"_qs.arg(e->id, e->path);
+    return u"error(%1)"_qs.arg(std::get<YTDLPEvent::Error>(event->value).message);
 }
 
 } // namespace
@@ -50,50 +45,6 @@ class TestCore : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void checksums_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("found");
-        // <A> and <B> stand for two digests; a row finds <A> or nothing.
-        const auto row =
-            [](const char *tag, QStringView name, const QString &text, bool found) {
-                QTest::newRow(tag)
-                    << name.toString()
-                    << QString(text).replace(u"<A>"_qs, digestA).replace(u"<B>"_qs, digestB)
-                    << found;
-            };
-        const QString list = u"<B>  yt-dlp.exe\n<A>  yt-dlp_linux\n"_qs;
-        row("list, two blanks", u"yt-dlp_linux", list, true);
-        row("list, binary marker", u"yt-dlp_linux", u"<B> *yt-dlp.exe\n<A> *yt-dlp_linux"_qs, true);
-        row("upper-case digest lowered", u"f", u"<B> g\n"_qs + digestA.toUpper() + u" f"_qs, true);
-        row("63 characters skipped", u"f", digestB.left(63) + u" f\n<A> f"_qs, true);
-        row("65 characters skipped", u"f", u"<B>0 f\n<A> f"_qs, true);
-        row("letter beyond f skipped", u"f", u"g"_qs + digestB.mid(1) + u" f\n<A> f"_qs, true);
-        row("first match wins", u"f", u"<A> f\n<B> f"_qs, true);
-        row("digest only", u"anything", u"<A>"_qs, true);
-        row("digest only, trailing newline", u"anything", u"<A>\n"_qs, true);
-        row("digest only, blank lines around", u"x", u"\n\r\n<A>  \n\n"_qs, true);
-        row("digest-only line in a list skipped", u"f", u"<B>\n<A> f"_qs, true);
-        row("digest-only line in a list, no match", u"g", u"<B>\n<A> f"_qs, false);
-        row("name case differs", u"Yt-Dlp_linux", list, false);
-        row("crlf lines", u"b", u"<B>  a\r\n<A>  b\r\n"_qs, true);
-        row("unicode line and word breaks", u"b", u"<B>\u2028<A>\u00a0\u2003b\u0085"_qs, true);
-        row("words after the name ignored", u"b", u"<A> b trailing words"_qs, true);
-        row("name with blank never matches", u"my file", u"<A> my file\n<B> other"_qs, false);
-        row("only the star is dropped", u"*b", u"<A> **b"_qs, true);
-        row("empty text", u"f", QString(), false);
-        row("whitespace only", u"f", u" \t\n \n"_qs, false);
-        row("a whitespace line still counts as a line", u"f", u"<A>\n   \n"_qs, false);
-        row("no usable line", u"f", u"Not Found"_qs, false);
-    }
-
-    void checksums() {
-        QFETCH(QString, name);
-        QFETCH(QString, text);
-        QFETCH(bool, found);
-        QCOMPARE(Checksums::sha256(name, text), found ? std::optional(digestA) : std::nullopt);
-    }
-
     void lineBuffer_data() {
         QTest::addColumn<QByteArray>("chunks"); // "|" between chunks
         QTest::addColumn<QString>("lines");     // each line followed by a line feed
@@ -112,12 +63,10 @@ private Q_SLOTS:
         row("lone carriage return remainder", "a\n\r", u"a\n"_qs, u""_qs);
         row("crlf split between chunks", "a\r|\nb\r|\n", u"a\nb\n"_qs);
         row("many lines in one chunk, tail pending", "1\n2\n3\n4", u"1\n2\n3\n"_qs, u"4"_qs);
-        row("broken sequence ends at its line", "a\342\nb\360\n\303\r\n",
-            u"a\ufffd\nb\ufffd\n\ufffd\n"_qs);
+        row("broken sequences", "a\342\nb\360\n\303\r\n", u"a\ufffd\nb\ufffd\n\ufffd\n"_qs);
         // Four bytes become two UTF-16 units; every line of the chunk shares one text.
         row("characters beyond the basic plane", "😀\n🎬🎬\n", u"😀\n🎬🎬\n"_qs);
-        row("byte order marks kept", "\ufeffa\n\ufeffb\n\ufeff", u"\ufeffa\n\ufeffb\n"_qs,
-            u"\ufeff"_qs);
+        row("byte order marks", "\ufeffa\n\ufeffb\n\ufeff", u"\ufeffa\n\ufeffb\n"_qs, u"\ufeff"_qs);
         row("nothing", "|", u""_qs);
 
         // Lines at and beyond the longest one the buffer keeps.
@@ -125,12 +74,11 @@ private Q_SLOTS:
         const QByteArray full(limit, 'a');
         const QByteArray half(limit / 2, 'a');
         const QString cut = QString(limit, u'a') + u'\n';
-        row("line of the longest length kept whole", full + "\n", cut);
-        row("pending at the longest length, then its line feed", full + "|\nz", cut, u"z"_qs);
-        row("longer line cut, its rest dropped up to the line feed", full + "bbb|ccc|\nnext\n",
+        row("longest line kept whole", full + "\n", cut);
+        row("longest pending, then its line feed", full + "|\nz", cut, u"z"_qs);
+        row("cut, the rest dropped to its line feed", full + "bbb|ccc|\nnext\n",
             cut + u"next\n"_qs);
-        row("longer line between short ones in one chunk", "x\n" + full + "b\ny\n",
-            u"x\n"_qs + cut + u"y\n"_qs);
+        row("longer line between short ones", "x\n" + full + "b\ny\n", u"x\n"_qs + cut + u"y\n"_qs);
         row("longer line in small chunks",
             half + '|' + half + "|b|" + QByteArray(100'000, 'c') + "|c\nok\n", cut + u"ok\n"_qs);
         row("a dropped rest is not flushed", full + "bbb", cut);
@@ -141,60 +89,44 @@ private Q_SLOTS:
     void lineBuffer() {
         QFETCH(QByteArray, chunks);
         QFETCH(std::optional<QString>, rest);
-        // The chunks as they come, then the same bytes one at a time, read the same.
+        // The chunks as they come, then the same bytes one at a time, read the same. The lines
+        // are views into a shared text: copies stay readable after the buffer is reused and gone.
         for (const bool bytewise : {false, true}) {
-            LineBuffer buffer;
-            QString got;
-            const auto take = [&](QByteArrayView bytes) {
-                for (QStringView line : buffer.append(bytes))
-                    got.append(line).append(u'\n');
-            };
-            for (const QByteArray &chunk : chunks.split('|')) {
-                for (qsizetype i = 0; bytewise && i < chunk.size(); ++i)
-                    take(chunk.sliced(i, 1));
-                if (!bytewise)
-                    take(chunk);
+            QList<LineBuffer::Lines> kept;
+            {
+                LineBuffer buffer;
+                const auto take = [&](QByteArrayView bytes) {
+                    if (const LineBuffer::Lines lines = buffer.append(bytes); !lines.isEmpty())
+                        kept.append(lines);
+                };
+                for (const QByteArray &chunk : chunks.split('|')) {
+                    for (qsizetype i = 0; bytewise && i < chunk.size(); ++i)
+                        take(chunk.sliced(i, 1));
+                    if (!bytewise)
+                        take(chunk);
+                }
+                QCOMPARE(buffer.flush(), rest);
+                QCOMPARE(buffer.flush(), std::optional<QString>());
+                QCOMPARE(buffer.append("z\n")[0], u"z"); // a flushed buffer starts afresh
             }
+            QString got;
+            for (const LineBuffer::Lines &lines : kept)
+                for (QStringView line : lines)
+                    got.append(line).append(u'\n');
             QTEST(got, "lines");
-            QCOMPARE(buffer.flush(), rest);
-            QCOMPARE(buffer.flush(), std::optional<QString>());
-            QCOMPARE(buffer.append("z\n")[0], u"z"); // a flushed buffer starts afresh
         }
-    }
-
-    // The lines are views into one shared text: a copy must keep them readable after the
-    // original and the buffer are gone and the buffer has been reused.
-    void linesOutliveTheirBuffer() {
-        std::optional<LineBuffer::Lines> kept;
-        {
-            auto buffer = std::make_unique<LineBuffer>();
-            const LineBuffer::Lines lines = buffer->append("first line\nsecond \xc3\xa9\n");
-            kept = lines;
-            QCOMPARE(buffer->append("overwrite\nthe pending bytes\n")[1], u"the pending bytes");
-        }
-        QCOMPARE(kept->size(), 2);
-        QCOMPARE((*kept)[0], u"first line");
-        QCOMPARE((*kept)[1], u"second é");
     }
 
     // Each format: its persisted raw value, label, parts, height cap and yt-dlp arguments.
     void outputFormat_data() {
         QTest::addColumn<OutputFormat>("format");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<int>("parts");
         QTest::addColumn<int>("height");
         QTest::addColumn<QString>("link");
         using enum OutputFormat;
-        const auto row = [](const char *raw, OutputFormat format, QStringView label, int parts,
-                            int height, QStringView link) {
-            QTest::newRow(raw) << format << label.toString() << parts << height << link.toString();
-        };
-        row("video1080", video1080, u"Video \u2014 up to 1080p", 2, 1080,
-            u"https://www.youtube.com/watch?v=dQw4w9WgXcQ&list=PL1");
-        row("video720", video720, u"Video \u2014 up to 720p", 2, 720, u"https://a.com/-rf");
-        row("video480", video480, u"Video \u2014 up to 480p", 2, 480,
-            u"https://a.com/watch?v=--help");
-        row("audio", audio, u"Audio only (M4A)", 1, 0, u"https://a.com/v%C3%ADdeo");
+        QTest::newRow("video1080") << video1080 << 1080 << u"https://y.com/watch?v=dQw&list=PL1"_qs;
+        QTest::newRow("video720") << video720 << 720 << u"https://a.com/-rf"_qs;
+        QTest::newRow("video480") << video480 << 480 << u"https://a.com/watch?v=--help"_qs;
+        QTest::newRow("audio") << audio << 0 << u"https://a.com/v%C3%ADdeo"_qs;
     }
 
     void outputFormat() {
@@ -211,8 +143,9 @@ private Q_SLOTS:
              QStringList{raw.toUpper(), raw.first(1).toUpper() + raw.sliced(1), raw + u' ',
                          u' ' + raw, QString(), label(format)})
             QVERIFY2(!outputFormatFromRawValue(miss), qPrintable(miss));
-        QTEST(label(format), "label");
-        QTEST(expectedParts(format), "parts");
+        QCOMPARE(label(format),
+                 height ? u"Video \u2014 up to %1p"_qs.arg(height) : u"Audio only (M4A)"_qs);
+        QCOMPARE(expectedParts(format), height ? 2 : 1); // video and audio apart, or audio alone
         QCOMPARE(heightCap(format).value_or(0), height);
 
         const ToolPaths tools{QUrl::fromLocalFile(u"/Users/Zoë Ω/Tovik bin/yt-dlp"_qs),
@@ -244,50 +177,76 @@ private Q_SLOTS:
         }
     }
 
-    void urlInput_data() {
-        textColumns(); // links fully encoded, a blank between them
-        row(u"https://example.com/watch?v=1", u"https://example.com/watch?v=1");
-        row(u"https://a.com/1,https://b.com/2,,https://c.com/3",
+    void text_data() {
+        QTest::addColumn<Parser>("parser");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+
+        // A checksum file's text after the file's name and " | "; <A> and <B> stand for two
+        // digests, and a row finds <A> or nothing.
+        const auto sum = [](QStringView name, const QString &text, bool found) {
+            row(checksum, u"%1 | %2"_qs.arg(name, text), found ? u"<A>" : u"none");
+        };
+        const QString list = u"<B>  yt-dlp.exe\n<A>  yt-dlp_linux\n"_qs;
+        sum(u"yt-dlp_linux", list, true);
+        sum(u"yt-dlp_linux", u"<B> *yt-dlp.exe\n<A> *yt-dlp_linux"_qs, true); // binary marker
+        sum(u"f", u"<B> g\n"_qs + digestA.toUpper() + u" f"_qs, true);
+        sum(u"f", digestB.left(63) + u" f\n<A> f"_qs, true);
+        sum(u"f", u"<B>0 f\n<A> f"_qs, true);
+        sum(u"f", u"g"_qs + digestB.mid(1) + u" f\n<A> f"_qs, true);
+        sum(u"f", u"<A> f\n<B> f"_qs, true); // the first match wins
+        sum(u"anything", u"<A>"_qs, true);
+        sum(u"anything", u"<A>\n"_qs, true);
+        sum(u"x", u"\n\r\n<A>  \n\n"_qs, true);
+        // A digest-only line in a list is skipped.
+        sum(u"f", u"<B>\n<A> f"_qs, true);
+        sum(u"g", u"<B>\n<A> f"_qs, false);
+        sum(u"Yt-Dlp_linux", list, false);
+        sum(u"b", u"<B>  a\r\n<A>  b\r\n"_qs, true);
+        sum(u"b", u"<B>\u2028<A>\u00a0\u2003b\u0085"_qs, true); // unicode line and word breaks
+        sum(u"b", u"<A> b trailing words"_qs, true);
+        sum(u"my file", u"<A> my file\n<B> other"_qs, false); // a name with a blank never matches
+        sum(u"*b", u"<A> **b"_qs, true);                      // only the star is dropped
+        sum(u"f", QString(), false);
+        sum(u"f", u" \t\n \n"_qs, false);
+        sum(u"f", u"<A>\n   \n"_qs, false); // a whitespace line still counts as a line
+        sum(u"f", u"Not Found"_qs, false);
+
+        // Links, fully encoded, a blank between them.
+        const auto url = [](QStringView text, QStringView found) { row(links, text, found); };
+        url(u"https://example.com/watch?v=1", u"https://example.com/watch?v=1");
+        url(u"https://a.com/1,https://b.com/2,,https://c.com/3",
             u"https://a.com/1 https://b.com/2 https://c.com/3");
-        row(u"https://a.com/1\u00a0https://b.com/2\u2003https://c.com/3\r\nhttps://d.com/4",
+        url(u"https://a.com/1\u00a0https://b.com/2\u2003https://c.com/3\r\nhttps://d.com/4",
             u"https://a.com/1 https://b.com/2 https://c.com/3 https://d.com/4");
-        row(u"<https://a.com/x>", u"https://a.com/x");
-        row(u"\"'https://a.com/x'\"", u"https://a.com/x");
-        row(u"https://a.com/x'y", u"https://a.com/x'y"); // wrappers inside stay
-        row(u"(see https://a.com/x). https://b.com/y.", u"https://a.com/x). https://b.com/y.");
-        row(u"youtube.com/watch?v=abc", u"https://youtube.com/watch?v=abc");
-        row(u"HTTP://Example.com/Path", u"http://example.com/Path");
+        url(u"<https://a.com/x>", u"https://a.com/x");
+        url(u"\"'https://a.com/x'\"", u"https://a.com/x");
+        url(u"https://a.com/x'y", u"https://a.com/x'y"); // wrappers inside stay
+        url(u"(see https://a.com/x). https://b.com/y.", u"https://a.com/x). https://b.com/y.");
+        url(u"youtube.com/watch?v=abc", u"https://youtube.com/watch?v=abc");
+        url(u"HTTP://Example.com/Path", u"http://example.com/Path");
         // A duplicate keeps its first place; a trailing slash makes another link.
-        row(u"https://a.com/1 https://b.com/2 https://a.com/1", u"https://a.com/1 https://b.com/2");
-        row(u"https://a.com https://a.com/", u"https://a.com https://a.com/");
-        row(u"a.com/x https://a.com/x", u"https://a.com/x");
-        row(u"Look at this: https://vimeo.com/123, and <https://a.org/b?c=d&e=f>!",
+        url(u"https://a.com/1 https://b.com/2 https://a.com/1", u"https://a.com/1 https://b.com/2");
+        url(u"https://a.com https://a.com/", u"https://a.com https://a.com/");
+        url(u"a.com/x https://a.com/x", u"https://a.com/x");
+        url(u"Look at this: https://vimeo.com/123, and <https://a.org/b?c=d&e=f>!",
             u"https://vimeo.com/123 https://a.org/b?c=d&e=f%3E!");
-        row(u"mailto:me@a.com", u"https://mailto:me@a.com"); // user info is no scheme
-        row(u"a.b x.y/z http://q.r:8080/s?t#u", u"https://a.b https://x.y/z http://q.r:8080/s?t#u");
-        // No links: separators, a word without a full stop, a bare machine name, other schemes,
+        url(u"mailto:me@a.com", u"https://mailto:me@a.com"); // user info is no scheme
+        url(u"a.b x.y/z http://q.r:8080/s?t#u", u"https://a.b https://x.y/z http://q.r:8080/s?t#u");
+        // No link: separators, a word without a full stop, a bare machine name, other schemes,
         // wrappers alone, a host that does not parse.
         for (QStringView text :
              {u"", u" ,\n\t,\u00a0\u2028 ", u"hello world", u"http://localhost/x",
               u"ftp://a.com/x file:///tmp/a.mp4 javascript://a.com/x", u"<> '' \"\"",
               u"http://[::1/x"})
-            row(text, u"");
-    }
+            url(text, u"");
 
-    void urlInput() {
-        QFETCH(QString, input);
-        QFETCH(QString, expected);
-        QStringList got;
-        for (const QUrl &url : URLInput::extract(input))
-            got.append(url.toString(QUrl::FullyEncoded));
-        QCOMPARE(got, expected.split(u' ', Qt::SkipEmptyParts));
-    }
-
-    void ytdlpOutput_data() {
-        textColumns();
+        // yt-dlp's lines, read into events.
+        const auto out = [](QStringView line, QStringView event) { row(ytdlpLine, line, event); };
         // Progress of item x while downloading: the fields after the status, and what they read as.
         const auto p = [](QStringView fields, QStringView event) {
-            row(u"TKP|x|downloading|%1"_qs.arg(fields), u"progress(x,running,%1)"_qs.arg(event));
+            row(ytdlpLine, u"TKP|x|downloading|%1"_qs.arg(fields),
+                u"progress(x,running,%1)"_qs.arg(event));
         };
         p(u"1048576|NA|5242880.0|262144.5|16", u"1048576,5242880,262144.5,16,-,-");
         p(u"1|100|999|NA|NA", u"1,100,-,-,-,-"); // the total wins over the estimate
@@ -311,31 +270,31 @@ private Q_SLOTS:
         p(u"9007199254740993|NA|NA|0.30000000000000004441|NA",
           u"9007199254740992,-,0.30000000000000004,-,-,-");
         p(u"5.|-|.5|-.|-.5", u"5,0,-,0,-,-"); // bare points and lone signs
-        row(u"TKP|abc|finished|5242880|5242880|NA|NA|NA",
+        out(u"TKP|abc|finished|5242880|5242880|NA|NA|NA",
             u"progress(abc,finished,5242880,5242880,-,-,-,-)");
-        row(u"TKP|abc|finished|519716|519716|NA|598240.25|NA|NA|NA",
+        out(u"TKP|abc|finished|519716|519716|NA|598240.25|NA|NA|NA",
             u"progress(abc,finished,519716,519716,598240.25,-,-,-)");
-        row(u"TKP|x|Finished|1|1|NA|NA|NA", u"progress(x,running,1,1,-,-,-,-)");
-        row(u"TKP|||||||||", u"progress(,running,-,-,-,-,-,-)"); // empty is absent, not zero
+        row(ytdlpLine, u"TKP|x|Finished|1|1|NA|NA|NA", u"progress(x,running,1,1,-,-,-,-)");
+        out(u"TKP|||||||||", u"progress(,running,-,-,-,-,-,-)"); // empty is absent, not zero
 
-        row(u"TKT|abc|NA|NA|Some|Title", u"item(abc,-,-,Some|Title,-)");
-        row(u"TKT|abc|3|12|Clip", u"item(abc,3,12,Clip,-)");
-        row(u"TKT|abc|1|1|NA", u"item(abc,1,1,NA,-)");
-        row(u"TKT|abc|1|2|", u"item(abc,1,2,,-)");
-        row(u"TKT|abc|2|5|\"Talks | 2024 \\\"live\\\" \\u00e9\"|Intro|Chapter 1",
+        out(u"TKT|abc|NA|NA|Some|Title", u"item(abc,-,-,Some|Title,-)");
+        out(u"TKT|abc|3|12|Clip", u"item(abc,3,12,Clip,-)");
+        out(u"TKT|abc|1|1|NA", u"item(abc,1,1,NA,-)");
+        out(u"TKT|abc|1|2|", u"item(abc,1,2,,-)");
+        out(u"TKT|abc|2|5|\"Talks | 2024 \\\"live\\\" \\u00e9\"|Intro|Chapter 1",
             u"item(abc,2,5,Intro|Chapter 1,Talks | 2024 \"live\" é)");
-        row(u"TKT|abc|NA|NA|\"\"|Clip", u"item(abc,-,-,Clip,-)");
-        row(u"TKT|abc|NA|NA|\"Hi\" there|x", u"item(abc,-,-,\"Hi\" there|x,-)");
-        row(u"TKF|abc|/Users/a/Movies/Clip.mp4", u"file(abc,/Users/a/Movies/Clip.mp4)");
-        row(u"TKF|abc|/tmp/a|b.mp4", u"file(abc,/tmp/a|b.mp4)");
+        out(u"TKT|abc|NA|NA|\"\"|Clip", u"item(abc,-,-,Clip,-)");
+        out(u"TKT|abc|NA|NA|\"Hi\" there|x", u"item(abc,-,-,\"Hi\" there|x,-)");
+        out(u"TKF|abc|/Users/a/Movies/Clip.mp4", u"file(abc,/Users/a/Movies/Clip.mp4)");
+        out(u"TKF|abc|/tmp/a|b.mp4", u"file(abc,/tmp/a|b.mp4)");
 
-        row(u"ERROR: [youtube] abc: Video unavailable", u"error(Video unavailable)");
-        row(u"ERROR: Unable to connect", u"error(Unable to connect)");
-        row(u"ERROR: [generic] no colon here", u"error([generic] no colon here)");
-        row(u"ERROR: [generic: oops: x", u"error([generic: oops: x)");
-        row(u"ERROR: [a: b] c", u"error([a: b] c)");
-        row(u"ERROR: [a] b: c: d", u"error(c: d)");
-        row(u"ERROR: ", u"error()");
+        out(u"ERROR: [youtube] abc: Video unavailable", u"error(Video unavailable)");
+        out(u"ERROR: Unable to connect", u"error(Unable to connect)");
+        out(u"ERROR: [generic] no colon here", u"error([generic] no colon here)");
+        out(u"ERROR: [generic: oops: x", u"error([generic: oops: x)");
+        out(u"ERROR: [a: b] c", u"error([a: b] c)");
+        out(u"ERROR: [a] b: c: d", u"error(c: d)");
+        out(u"ERROR: ", u"error()");
         // No event: progress with 7 or 9 fields, an item with 4 (never tried as an error), a file
         // without a path, ERROR without its blank or in lower case, other output, markers that
         // only look like ours.
@@ -344,12 +303,28 @@ private Q_SLOTS:
               u"TKF|abc|", u"TKF|abc", u"ERROR:x", u"error: x", u"[download] Destination: x.mp4",
               u"WARNING: something", u"", u" TKP|a|finished|1|1|1|1|1", u"tkp|a|finished|1|1|1|1|1",
               u"TKP", u"TKP:a|finished|1|1|1|1|1", u"TKX|a|finished|1|1|1|1|1", u"TK|a|b|c|d"})
-            row(line, u"none");
+            out(line, u"none");
     }
 
-    void ytdlpOutput() {
+    void text() {
+        QFETCH(Parser, parser);
         QFETCH(QString, input);
-        QTEST(describe(YTDLPOutput::parse(input)), "expected");
+        QFETCH(QString, expected);
+        const auto digests = [](QString text) {
+            return text.replace(u"<A>"_qs, digestA).replace(u"<B>"_qs, digestB);
+        };
+        if (parser == checksum) {
+            const qsizetype bar = input.indexOf(u" | ");
+            const auto digest = Checksums::sha256(input.first(bar), digests(input.sliced(bar + 3)));
+            QCOMPARE(digest.value_or(u"none"_qs), digests(expected));
+        } else if (parser == links) {
+            QStringList got;
+            for (const QUrl &url : URLInput::extract(input))
+                got.append(url.toString(QUrl::FullyEncoded));
+            QCOMPARE(got, expected.split(u' ', Qt::SkipEmptyParts));
+        } else {
+            QCOMPARE(describe(YTDLPOutput::parse(input)), expected);
+        }
     }
 };
 
