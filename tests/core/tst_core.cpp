@@ -6,6 +6,7 @@
 #include "YTDLPOutput.h"
 
 #include <QTest>
+#include <memory>
 
 namespace {
 
@@ -15,9 +16,11 @@ const QString digestB = u"60303ae22b998861bce3b28f33eec1be758a213c86c93c076dbe9f
 // Which function a row of the text table feeds its input to.
 enum Parser { checksum, links, ytdlpLine };
 
-// A row of the text table, tagged with its input.
+// A row of the text table, tagged with its parser and its input, escaped.
 void row(Parser parser, QStringView input, QStringView expected) {
-    QTest::newRow(qPrintable(u"'%1'"_qs.arg(input)))
+    const std::unique_ptr<char[]> tag(QTest::toPrettyUnicode(input));
+    const char *const names[] = {"checksum", "links", "yt-dlp"};
+    QTest::addRow("%s %s", names[parser], tag.get())
         << parser << input.toString() << expected.toString();
 }
 
