@@ -377,6 +377,7 @@ private Q_SLOTS:
         add(scenarios);
         if (count > 0) {
             QTRY_VERIFY(shows(count, progress));
+            QTest::qWait(2 * LauncherProgress::interval); // in which nothing new is shown
             if (quit)
                 m_session->launcher.reset();
             for (DownloadJob *job : m_session->queue.jobs())
