@@ -30,13 +30,14 @@ struct Heard {
 };
 
 // What Tovik's window is made of here: a queue saving to a folder of its own, a window that may
-// be active, and the two that tell the desktop about the queue.
+// be active, the two that tell the desktop about the queue, and answers for the desktop.
 struct Session {
-    explicit Session(const Desktop &desktop) : notifier(queue, window, desktop) {}
+    RecordingDesktop recording;
+    Desktop desktop = recording.desktop();
     QTemporaryDir output;
     DownloadQueue queue;
     QWidget window;
-    DownloadNotifier notifier;
+    DownloadNotifier notifier{queue, window, desktop};
     std::optional<LauncherProgress> launcher{std::in_place, queue};
 };
 
@@ -104,13 +105,11 @@ private Q_SLOTS:
         for (const auto &[name, script] : scenarios)
             QVERIFY(m_scenarios.write(name, script));
         QVERIFY(installFakeTools());
-        m_seam = m_recording.desktop();
     }
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(u"file"_qs); }
     void init() {
         m_heard = {};
-        m_recording.revealed.clear();
-        m_session.emplace(m_seam);
+        m_session.emplace();
     }
     void cleanup() {
         m_session.reset();
@@ -185,7 +184,7 @@ private Q_SLOTS:
         qunsetenv("XDG_ACTIVATION_TOKEN");
         SingleInstance first;
         QCOMPARE(first.role(), SingleInstance::Role::first);
-        TovikApp tovik(localSources(), m_seam);
+        TovikApp tovik(localSources(), m_session->desktop);
         first.deliverTo(tovik);
         tovik.window().showMinimized();
         QTRY_VERIFY(std::holds_alternative<ToolManager::Ready>(tovik.tools().phase()));
@@ -347,9 +346,9 @@ private Q_SLOTS:
                                                               u"org.freedesktop.Notifications"_qs,
                                                               u"ActionInvoked"_qs)
                                    << to << action));
-        QTRY_VERIFY(!m_recording.revealed.isEmpty() || files.isEmpty());
+        QTRY_VERIFY(!m_session->recording.revealed.isEmpty() || files.isEmpty());
         QTest::qWait(100); // all three are in by now; only the last counts
-        QCOMPARE(m_recording.revealed,
+        QCOMPARE(m_session->recording.revealed,
                  files.isEmpty() ? QList<QList<QUrl>>() : QList<QList<QUrl>>{files});
     }
 
@@ -421,8 +420,6 @@ private:
     Heard m_heard;
     QElapsedTimer m_clock;
     Scenarios m_scenarios;
-    RecordingDesktop m_recording;
-    Desktop m_seam;
     std::optional<Session> m_session;
 };
 
