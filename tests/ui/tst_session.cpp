@@ -6,6 +6,7 @@
 #include "SingleInstance.h"
 #include "TovikApp.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -13,6 +14,7 @@
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTest>
 
 using namespace GuiTest;
 
@@ -146,9 +148,9 @@ private Q_SLOTS:
     // Help and version need no display; a wrong option fails clearly; links are handed over.
     void start_data() {
         QTest::addColumn<QString>("arguments"); // parted by '|'
-        QTest::addColumn<int>("status");        // none: it is still running after two seconds
-        QTest::addColumn<QString>("said");      // complaints, on the error channel, name tovik
-        QTest::addColumn<QString>("queued");    // in the first, parted by '|'
+        QTest::addColumn<int>("status");     // -1: started without a bus, still running after 2 s
+        QTest::addColumn<QString>("said");   // a complaint ("tovik: ...") on the error channel
+        QTest::addColumn<QString>("queued"); // in the first, parted by '|'
         // With the compositor's permission to come to the front, which the first takes as it
         // comes there; without, the first stays where it is.
         QTest::addColumn<QString>("token");
