@@ -13,15 +13,10 @@
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 4 && args.size() != 5)
-        return 2;
     const std::optional<OutputFormat> format =
         args.size() == 5 ? outputFormatFromRawValue(args.at(4)) : OutputFormat::video1080;
-    if (!format)
+    if ((args.size() != 4 && args.size() != 5) || !format)
         return 2;
-    const ToolPaths tools{QUrl::fromLocalFile(args.at(1)),
-                          QUrl::fromLocalFile(u"/usr/bin/ffmpeg"_qs),
-                          QUrl::fromLocalFile(u"/usr/bin/deno"_qs)};
     DownloadQueue queue;
     const TerminationSignals terminationSignals;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &queue, &DownloadQueue::shutDown);
@@ -34,6 +29,7 @@ int main(int argc, char **argv) {
                                        : 1);
     });
     queue.add({DownloadRequest{QUrl(args.at(2)), *format, false, QUrl::fromLocalFile(args.at(3))}},
-              tools);
+              {QUrl::fromLocalFile(args.at(1)), QUrl::fromLocalFile(u"/usr/bin/ffmpeg"_qs),
+               QUrl::fromLocalFile(u"/usr/bin/deno"_qs)});
     return QCoreApplication::exec();
 }

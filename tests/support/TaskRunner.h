@@ -19,59 +19,48 @@ template <typename T> struct TaskOutcome {
 
     // The exception the task threw, when it is an E.
     template <typename E> std::optional<E> errorAs() const {
-        if (!error)
-            return std::nullopt;
         try {
-            std::rethrow_exception(error);
+            if (error)
+                std::rethrow_exception(error);
         } catch (const E &e) {
             return e;
         } catch (...) {
-            return std::nullopt;
         }
+        return std::nullopt;
     }
 };
 
 template <typename T> using TaskValue = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
-
-namespace TaskRunnerDetail {
-
-template <typename T> struct State {
-    TaskOutcome<TaskValue<T>> outcome;
-    QEventLoop loop;
-};
-
-// Holds the state by shared pointer: after a time-out the task may still finish later.
-template <typename T> QCoro::Task<> watch(QCoro::Task<T> task, std::shared_ptr<State<T>> state) {
-    try {
-        if constexpr (std::is_void_v<T>) {
-            co_await task;
-            state->outcome.value = std::monostate{};
-        } else {
-            state->outcome.value = co_await task;
-        }
-    } catch (...) {
-        state->outcome.error = std::current_exception();
-    }
-    state->outcome.finished = true;
-    state->loop.quit();
-}
-
-} // namespace TaskRunnerDetail
 
 // Runs a task to its end in a local event loop, or until the time-out. A heartbeat timer
 // counts the loop's turns, so a test can tell that the loop kept running while it waited.
 template <typename T>
 TaskOutcome<TaskValue<T>> runTask(QCoro::Task<T> task,
                                   std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
-    auto state = std::make_shared<TaskRunnerDetail::State<T>>();
+    struct State {
+        TaskOutcome<TaskValue<T>> outcome;
+        QEventLoop loop;
+    };
+    // Shared: after a time-out the task may still finish later.
+    auto state = std::make_shared<State>();
     QTimer heartbeat;
     QObject::connect(&heartbeat, &QTimer::timeout, [&state] { ++state->outcome.loopTurns; });
     heartbeat.start(std::chrono::milliseconds(1));
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &state->loop, &QEventLoop::quit);
-    deadline.start(timeout);
-    auto watcher = TaskRunnerDetail::watch(std::move(task), state);
+    QTimer::singleShot(timeout, &state->loop, &QEventLoop::quit);
+    auto watcher = [](QCoro::Task<T> awaited, std::shared_ptr<State> s) -> QCoro::Task<> {
+        try {
+            if constexpr (std::is_void_v<T>) {
+                co_await awaited;
+                s->outcome.value = std::monostate{};
+            } else {
+                s->outcome.value = co_await awaited;
+            }
+        } catch (...) {
+            s->outcome.error = std::current_exception();
+        }
+        s->outcome.finished = true;
+        s->loop.quit();
+    }(std::move(task), state);
     if (!state->outcome.finished)
         state->loop.exec();
     return state->outcome;

@@ -1,18 +1,20 @@
 #pragma once
 
 #include "Desktop.h"
+#include "DownloadQueue.h"
+#include "ElidedLabel.h"
 #include "HttpServer.h"
+#include "ToolManager.h"
 #include "ToolSources.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QList>
+#include <QLabel>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
 #include <memory>
 #include <optional>
 
@@ -24,8 +26,6 @@ namespace GuiTest {
 class PrivateHome {
 public:
     PrivateHome() {
-        for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-            qunsetenv(name);
         qputenv("HOME", QFile::encodeName(m_home.path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(u".config"_qs)));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(u".local/share"_qs)));
@@ -83,9 +83,7 @@ inline void removeTools() {
 inline ToolSources localSources(const QUrl &server = QUrl(u"http://127.0.0.1:9"_qs),
                                 const QStringList &systemFFmpeg = {}) {
     ToolSources sources = ToolSources::production();
-    sources.releaseDownloads = server;
-    sources.api = server;
-    sources.ffmpegProvider = server;
+    sources.releaseDownloads = sources.api = sources.ffmpegProvider = server;
     sources.systemFFmpeg = systemFFmpeg;
     return sources;
 }
@@ -140,6 +138,95 @@ struct RecordingDesktop {
                 }};
     }
 };
+
+// What a view under test stands on: a tool manager that reaches nothing, a queue, a
+// recording desktop and the fake yt-dlp's scenarios. start() before each test, stop() after
+// the view has gone.
+struct Fixture {
+    Scenarios scenarios;
+    QTemporaryDir output;
+    RecordingDesktop desktop;
+    Desktop answers;
+    std::unique_ptr<ToolManager> tools;
+    std::unique_ptr<DownloadQueue> queue;
+
+    void start(ToolSources sources = localSources()) {
+        desktop = {};
+        answers = desktop.desktop();
+        tools = std::make_unique<ToolManager>(std::move(sources));
+        queue = std::make_unique<DownloadQueue>();
+    }
+    // An installation still running would outlive its manager; it ends first.
+    void stop() {
+        if (tools)
+            QTRY_VERIFY(!std::holds_alternative<ToolManager::Installing>(tools->phase()));
+        queue.reset();
+        tools.reset();
+    }
+    DownloadRequest request(const QString &name, OutputFormat format = OutputFormat::video720,
+                            bool playlist = false) const {
+        return {Scenarios::link(name), format, playlist, QUrl::fromLocalFile(output.path() + u'/')};
+    }
+    QList<DownloadJob *> add(const QStringList &names,
+                             OutputFormat format = OutputFormat::video720) {
+        QList<DownloadRequest> requests;
+        for (const QString &name : names)
+            requests.append(request(name, format));
+        queue->add(requests, tools->paths());
+        return queue->jobs().mid(0, names.size());
+    }
+};
+
+template <typename T = QWidget> T *child(const QObject *parent, const QString &name) {
+    T *widget = parent->findChild<T *>(name);
+    if (!widget)
+        qFatal("no %s", qPrintable(name));
+    return widget;
+}
+
+template <typename State> bool holds(const DownloadJob *job) {
+    return std::holds_alternative<State>(job->state());
+}
+
+// Sets the application font to the given size for what build() makes, then restores it.
+inline void withFontSize(double points, const std::function<void()> &build) {
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPointSizeF(points);
+    QApplication::setFont(font);
+    build();
+    QApplication::setFont(before);
+}
+
+// Why the widgets do not all show whole inside the container without overlapping; empty
+// if they do. Wrapped labels need their height for their width, elided ones show their text
+// whole or cut with "…" and whole in their tooltip, others need their size hint.
+inline QString layoutFault(const QWidget *container, const QList<const QWidget *> &items) {
+    const auto box = [container](const QWidget *item) {
+        return QRect(item->mapTo(container, QPoint(0, 0)), item->size());
+    };
+    for (const QWidget *item : items) {
+        const QString name =
+            item->objectName() + u' ' + QString::fromLatin1(item->metaObject()->className());
+        const auto *label = qobject_cast<const QLabel *>(item);
+        const auto *elided = qobject_cast<const ElidedLabel *>(item);
+        const QString shown = elided ? elided->shownText() : QString();
+        if (!container->rect().contains(box(item)))
+            return name + u" sticks out"_qs;
+        if (elided ? (shown != elided->text() &&
+                      !(shown.endsWith(u"…"_qs) && elided->toolTip() == elided->text())) ||
+                         item->fontMetrics().horizontalAdvance(shown) > item->width() ||
+                         item->height() < item->fontMetrics().height()
+            : label && label->wordWrap() ? label->height() < label->heightForWidth(label->width())
+                                         : item->width() < item->sizeHint().width() ||
+                                               item->height() < item->sizeHint().height())
+            return name + u" is cut: "_qs + (label ? label->text() : shown);
+        for (const QWidget *other : items)
+            if (other != item && box(item).intersects(box(other)))
+                return name + u" overlaps "_qs + other->objectName();
+    }
+    return {};
+}
 
 } // namespace GuiTest
 

@@ -1,0 +1,1411 @@
+#include "FileDownload.h"
+#include "HttpServer.h"
+#include "PlatformError.h"
+#include "TaskRunner.h"
+#include "ToolError.h"
+#include "ToolManager.h"
+#include "ToolRunner.h"
+#include "ZipBuilder.h"
+#include "ZipExtractor.h"
+
+#include <QCoro/QCoroNetworkReply>
+#include <QtCore>
+#include <QtNetwork>
+#include <QtTest>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+class TestTools;
+using Tool = ToolManager::Tool;
+using Tools = QList<Tool>;
+// Routes of the release site served otherwise: path, body and status.
+using Spoils = QList<std::tuple<QString, QByteArray, int>>;
+using Route = std::function<QString(const TestTools &)>; // one path of the release site
+Q_DECLARE_METATYPE(Spoils)
+Q_DECLARE_METATYPE(Route)
+Q_DECLARE_METATYPE(Platform::Kind)
+Q_DECLARE_METATYPE(ToolError::Case)
+
+namespace {
+
+constexpr qsizetype mebibyte = 1024 * 1024;
+const QString updateKey = u"lastYTDLPUpdateCheck"_qs;
+const QFile::Permissions plain = QFile::ReadOwner | QFile::WriteOwner;
+const QFile::Permissions executable = plain | QFile::ExeOwner;
+
+// Runs a task to its end in an event loop; fails the test after the time-out.
+#define AWAIT(task) QVERIFY(runTask(task).finished)
+
+template <typename... T> void columns(std::initializer_list<const char *> names) {
+    auto name = names.begin();
+    (QTest::addColumn<T>(*name++), ...);
+}
+
+// One row of the current table; each value must have its column's exact type.
+template <typename... T> void row(const char *name, const T &...values) {
+    (QTest::newRow(name) << ... << values);
+}
+
+QSettings tovikSettings() {
+    return QSettings(u"Tovik"_qs, u"Tovik"_qs);
+}
+
+QByteArray contents(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &data,
+               QFile::Permissions permissions = executable) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(data), data.size());
+    file.close();
+    QVERIFY(file.setPermissions(permissions));
+}
+
+// Incompressible bytes.
+QByteArray randomBytes(qsizetype size, quint32 seed = 7) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char &byte : bytes)
+        byte = static_cast<char>(random.bounded(256));
+    return bytes;
+}
+
+// Above 0, chunk paces the body in pieces of that many bytes, one per interval; cutAfter
+// closes the connection after that many bytes of the body.
+HttpServer::Response answer(QByteArray body, int status = 200, qsizetype chunk = 0,
+                            std::chrono::milliseconds interval = std::chrono::milliseconds(1),
+                            std::optional<qsizetype> cutAfter = {}) {
+    HttpServer::Response response;
+    response.status = status;
+    response.body = std::move(body);
+    response.chunkSize = chunk;
+    response.interval = interval;
+    response.cutAfter = cutAfter;
+    return response;
+}
+
+QByteArray sha256(const QByteArray &data) {
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+}
+
+// A latest-release record of the REST API.
+QByteArray release(const QString &tag) {
+    return QJsonDocument(QJsonObject{{u"name"_qs, QString(u"Release " + tag)},
+                                     {u"tag_name"_qs, tag},
+                                     {u"draft"_qs, false}})
+        .toJson();
+}
+
+QString fields(const Platform &p) {
+    return (QStringList{p.ytdlpFile, p.denoArchive, p.ffmpegPath, p.systemFFmpegText,
+                        p.revealFilesText} +
+            p.systemFFmpeg)
+        .join(u'|');
+}
+
+qint64 peakResidentKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Whether this process still holds a descriptor open on the file (Linux only).
+bool holdsOpen(const QString &path) {
+    const QDir descriptors(u"/proc/self/fd"_qs);
+    const QStringList entries = descriptors.entryList(QDir::Files | QDir::System);
+    return std::any_of(entries.cbegin(), entries.cend(), [&](const QString &entry) {
+        return QFileInfo(descriptors.filePath(entry)).symLinkTarget() ==
+               QFileInfo(path).canonicalFilePath();
+    });
+}
+
+// Everything under a folder, as relative paths, links not followed.
+QStringList treeOf(const QString &folder) {
+    QStringList paths;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths.append(QDir(folder).relativeFilePath(it.next()));
+    paths.sort();
+    return paths;
+}
+
+// Holds the global thread pool's only thread, so that the installation's next hashing,
+// unpacking or copying waits in the queue behind it. Gives the thread back when it goes.
+struct PoolGate {
+    int threads = QThreadPool::globalInstance()->maxThreadCount(), closed = 0, opened = 0;
+    std::atomic<int> started = 0;
+    QSemaphore gates;
+
+    PoolGate() { QThreadPool::globalInstance()->setMaxThreadCount(1); }
+    ~PoolGate() {
+        gates.release(closed - opened);
+        QThreadPool::globalInstance()->waitForDone();
+        QThreadPool::globalInstance()->setMaxThreadCount(threads);
+    }
+    // Queues a gate behind whatever waits already; it holds the thread once it runs.
+    void close() {
+        ++closed;
+        QThreadPool::globalInstance()->start([this] {
+            ++started;
+            gates.acquire();
+        });
+    }
+    // Lets the gates go one at a time, in order.
+    void open() {
+        ++opened;
+        gates.release();
+    }
+};
+
+// Turns the event loop one round at a time until the condition holds, for at most 10 s.
+bool turnUntil(const std::function<bool()> &condition) {
+    QTimer wake; // so that a round without events ends too
+    wake.start(20);
+    for (const QDeadlineTimer deadline(10'000); !condition();) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+dev_t deviceOf(const QString &path) {
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_dev : 0;
+}
+
+bool isExecutableFile(const QString &path) {
+    return QFileInfo(path).isFile() && QFileInfo(path).isExecutable();
+}
+
+QString failure(const ToolManager &manager) {
+    const auto *failed = std::get_if<ToolManager::Failed>(&manager.phase());
+    return failed ? failed->message : u"(not failed)"_qs;
+}
+
+QStringList names(const Tools &tools) {
+    QStringList names;
+    for (const Tool t : tools)
+        names.append(rawValue(t));
+    return names;
+}
+
+} // namespace
+
+// One fixture for the tool subsystem: every test starts as a fresh account with its own home,
+// temporary folder and loopback server, which plays the three places the tools come from: the
+// REST API's latest-release records, the release downloads with their checksum files, and the
+// ffmpeg provider, whose "latest" path redirects to a versioned archive with its checksum.
+class TestTools : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_suite;
+    std::unique_ptr<QTemporaryDir> m_account;
+    std::unique_ptr<HttpServer> m_server;
+    Platform m_platform = Platform::current();
+    const QByteArray m_fake = contents(QStringLiteral(FAKE_YTDLP));
+    QByteArray m_ytdlp; // what the site publishes as yt-dlp
+    const QByteArray m_deno = randomBytes(300'000, 1), m_ffmpeg = randomBytes(500'000, 2);
+    const QByteArray m_denoZip = ZipBuilder().file(u"deno"_qs, m_deno, 0755).build();
+    const QByteArray m_ffmpegZip = ZipBuilder()
+                                       .file(u"README.txt"_qs, "a static build\n")
+                                       .file(u"ffmpeg"_qs, m_ffmpeg, 0755)
+                                       .build();
+    QHash<QString, QByteArray> m_bodies; // by path, as serve() was last given them
+    qsizetype m_seen = 0;                // requests before the last forgetRequests()
+
+    QString home() const { return m_account->filePath(u"home"_qs); }
+    QString temporary() const { return m_account->filePath(u"tmp"_qs); }
+    QString scratch() const { return m_account->filePath(u"scratch"_qs); }
+    QString bin() const { return home() + u"/.qttest/share/Tovik/bin"; }
+    QString tool(const QString &name) const { return bin() + u'/' + name; }
+    QStringList candidates() const {
+        return {m_account->filePath(u"opt/ffmpeg"_qs), m_account->filePath(u"local/ffmpeg"_qs)};
+    }
+    QHash<QString, QByteArray> published() const {
+        return {{u"yt-dlp"_qs, m_ytdlp}, {u"deno"_qs, m_deno}, {u"ffmpeg"_qs, m_ffmpeg}};
+    }
+
+    QString ytdlpApi() const { return u"/repos/yt-dlp/yt-dlp/releases/latest"_qs; }
+    QString denoApi() const { return u"/repos/denoland/deno/releases/latest"_qs; }
+    QString ytdlpSums() const {
+        return u"/yt-dlp/yt-dlp/releases/download/2025.01.15/SHA2-256SUMS"_qs;
+    }
+    QString ytdlpFile() const {
+        return QString(ytdlpSums()).replace(u"SHA2-256SUMS"_qs, m_platform.ytdlpFile);
+    }
+    QString denoArchive() const {
+        return u"/denoland/deno/releases/download/v2.1.4/" + m_platform.denoArchive;
+    }
+    QString denoSums() const { return denoArchive() + u".sha256sum"; }
+    QString ffmpegBuild() const { return u"/builds/8.0.1/ffmpeg.zip"_qs; }
+    QString ffmpegSums() const { return ffmpegBuild() + u".sha256"; }
+
+    // One route, replaced until the next publish(). Large files go out in pieces, so that a
+    // download reports progress several times.
+    void serve(const QString &path, const QByteArray &body, int status = 200) {
+        m_bodies.insert(path, body);
+        m_server->route(path, answer(body, status, 64 * 1024));
+    }
+
+    void publish() {
+        serve(ytdlpApi(), release(u"2025.01.15"_qs));
+        serve(denoApi(), release(u"v2.1.4"_qs));
+        // The list names every build of the release; only the platform's line may be used.
+        serve(ytdlpSums(), sha256("windows build") + "  yt-dlp.exe\n" + sha256(m_ytdlp) + "  " +
+                               m_platform.ytdlpFile.toUtf8() + "\n" + sha256("source") +
+                               "  yt-dlp.tar.gz\n");
+        serve(ytdlpFile(), m_ytdlp);
+        serve(denoSums(), sha256(m_denoZip) + "  " + m_platform.denoArchive.toUtf8() + '\n');
+        serve(denoArchive(), m_denoZip);
+        m_server->redirect(m_platform.ffmpegPath, m_server->url(ffmpegBuild()));
+        serve(ffmpegBuild(), m_ffmpegZip);
+        serve(ffmpegSums(), sha256(m_ffmpegZip) + "  ffmpeg.zip\n");
+    }
+
+    QStringList requests() const { return m_server->requests().mid(m_seen); }
+    void forgetRequests() { m_seen = m_server->requests().size(); }
+
+    // The tools whose main file was requested, in request order.
+    Tools downloads() const {
+        const QHash<QString, Tool> files{{ytdlpFile(), Tool::ytdlp},
+                                         {denoArchive(), Tool::deno},
+                                         {m_platform.ffmpegPath, Tool::ffmpeg}};
+        Tools tools;
+        for (const QString &path : requests()) {
+            if (files.contains(path))
+                tools.append(files[path]);
+        }
+        return tools;
+    }
+
+    std::unique_ptr<ToolManager> manager() const {
+        const QUrl host = m_server->url(QString());
+        return std::make_unique<ToolManager>(
+            ToolSources{host, host, host, candidates(), m_platform});
+    }
+
+    // Work folders an installation left behind in the temporary directory.
+    QStringList workFolders(const QString &folder = {}) const {
+        return QDir(folder.isEmpty() ? temporary() : folder)
+            .entryList({u"Tovik-*"_qs}, QDir::AllEntries | QDir::Hidden);
+    }
+
+    QFileInfoList toolFolder() const {
+        return QDir(bin()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    // Whatever is in the tool folder is a whole published tool, executable.
+    void checkToolFolder() {
+        for (const QFileInfo &entry : toolFolder()) {
+            QCOMPARE(contents(entry.filePath()), published().value(entry.fileName(), "?"));
+            QVERIFY2(isExecutableFile(entry.filePath()), qPrintable(entry.fileName()));
+        }
+    }
+
+    void installAllTools() {
+        writeFile(tool(u"yt-dlp"_qs), m_fake);
+        writeFile(tool(u"deno"_qs), "deno");
+        writeFile(tool(u"ffmpeg"_qs), "ffmpeg");
+    }
+
+    // What the installed fake yt-dlp does for --version and -U; with updateTo, -U replaces the
+    // program by one whose --version prints that.
+    void script(const QByteArray &version = "out 2025.01.15",
+                const QByteArray &update = "out yt-dlp is up to date (2025.01.15)",
+                const QByteArray &updateTo = {}) {
+        const QString versionFile = m_suite.filePath(u"version.scenario"_qs);
+        const QString newVersion = m_suite.filePath(u"new-version.scenario"_qs);
+        writeFile(versionFile, version + '\n');
+        writeFile(newVersion, "out " + updateTo + '\n');
+        QByteArray updateScenario = update + '\n';
+        if (!updateTo.isEmpty())
+            updateScenario += "replace " + newVersion.toUtf8() + ' ' + versionFile.toUtf8() + '\n';
+        writeFile(m_suite.filePath(u"update.scenario"_qs), updateScenario);
+        qputenv("FAKE_YTDLP_VERSION_SCENARIO", versionFile.toUtf8());
+        qputenv("FAKE_YTDLP_UPDATE", m_suite.filePath(u"update.scenario"_qs).toUtf8());
+    }
+
+    // A lock file as a process leaves it when it is killed while holding the lock.
+    void writeLockOfGoneProcess(const QString &file) {
+        QProcess gone;
+        gone.start(u"/bin/true"_qs, {});
+        QVERIFY(gone.waitForStarted());
+        const qint64 pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+        QByteArray record;
+        {
+            QLockFile lock(file);
+            QVERIFY(lock.tryLock(0));
+            record = contents(file);
+        }
+        // The record starts with the holder's process ID.
+        writeFile(file, QByteArray::number(pid) + record.mid(record.indexOf('\n')), plain);
+    }
+
+    TaskOutcome<std::monostate> unzip(const QString &archive) {
+        return runTask(ToolRunner::unzip(QUrl::fromLocalFile(archive),
+                                         QUrl::fromLocalFile(scratch() + u"/dest")),
+                       std::chrono::minutes(2));
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_suite.isValid());
+        QStandardPaths::setTestModeEnabled(true);
+        const QString config = m_suite.filePath(u"config"_qs);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
+        // Tools run with Tovik's environment, changed only where ToolRunner::environment() says.
+        qputenv("TOVIK_TEST_MARK", "kept = as it was");
+        qputenv("PYTHONIOENCODING", "latin-1");
+        qputenv("PYTHONUTF8", "0");
+    }
+
+    void init() {
+        m_account = std::make_unique<QTemporaryDir>(m_suite.filePath(u"account-XXXXXX"_qs));
+        QVERIFY(m_account->isValid());
+        QVERIFY(QDir().mkpath(home()) && QDir().mkpath(temporary()) && QDir().mkpath(scratch()));
+        qputenv("HOME", home().toUtf8());
+        qputenv("TMPDIR", temporary().toUtf8());
+        tovikSettings().clear();
+        script();
+        m_server = std::make_unique<HttpServer>();
+        m_platform = Platform::current();
+        m_ytdlp = m_fake;
+        m_seen = 0;
+        publish();
+    }
+
+    void cleanup() {
+        m_platform = Platform::current(); // for the paths the next table names
+        m_server.reset();
+        m_account.reset();
+    }
+
+    void hashing_data() {
+        // hole: zero bytes after the content, not stored; path: a file to hash instead;
+        // digest: empty when hashing fails.
+        columns<QByteArray, qint64, QString, QString>({"content", "hole", "path", "digest"});
+        // First, while the process's peak memory is still low: read with little more memory
+        // than one chunk, and the event loop keeps turning meanwhile.
+        QCryptographicHash zeros(QCryptographicHash::Sha256);
+        for (int i = 0; i < 64; ++i)
+            zeros.addData(QByteArray(mebibyte, '\0'));
+        row("64 MiB in bounded memory", QByteArray(), qint64(64 * mebibyte), QString(),
+            QString::fromLatin1(zeros.result().toHex()));
+        // The published FIPS 180-4 examples, then sizes around the chunk size.
+        row("empty", QByteArray(), qint64(0), QString(),
+            u"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"_qs);
+        row("abc", QByteArray("abc"), qint64(0), QString(),
+            u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_qs);
+        for (const qsizetype size : {mebibyte - 1, mebibyte, mebibyte + 1, 3 * mebibyte + 7}) {
+            const QByteArray content = randomBytes(size, 42);
+            row(QByteArray::number(size).constData(), content, qint64(0), QString(),
+                QString::fromLatin1(sha256(content)));
+        }
+        // The last opens fine, then every read fails.
+        for (const QString &path : {u"missing"_qs, u"."_qs, u"/proc/self/mem"_qs})
+            row(qPrintable(path), QByteArray(), qint64(0), path, QString());
+    }
+
+    void hashing() {
+        QFETCH(QByteArray, content);
+        QFETCH(qint64, hole);
+        QFETCH(QString, path);
+        QFETCH(QString, digest);
+        if (path.startsWith(u"/proc/"_qs) && !QFile::exists(path))
+            QSKIP("needs Linux /proc");
+        if (path.isEmpty()) {
+            path = u"content"_qs;
+            writeFile(scratch() + u"/content", content, plain);
+            QVERIFY(QFile::resize(scratch() + u"/content", content.size() + hole));
+        }
+        path = QDir(scratch()).filePath(path);
+        const qint64 peakBefore = peakResidentKiB();
+        const auto outcome = runTask(ToolRunner::sha256(QUrl::fromLocalFile(path)));
+        QVERIFY(outcome.finished);
+        if (digest.isEmpty())
+            QVERIFY(outcome.errorAs<PlatformError>() &&
+                    !outcome.errorAs<PlatformError>()->message().isEmpty());
+        else
+            QCOMPARE(*outcome.value, digest);
+        const qint64 growthKiB = peakResidentKiB() - peakBefore;
+        QVERIFY2(growthKiB < 32 * 1024, qPrintable(QString::number(growthKiB)));
+        QVERIFY2(hole == 0 || outcome.loopTurns > 10,
+                 qPrintable(QString::number(outcome.loopTurns)));
+        QVERIFY(!QFile::exists(u"/proc/self/fd"_qs) || !holdsOpen(path));
+    }
+
+    void platforms() {
+        const ToolSources production = ToolSources::production();
+        QCOMPARE(QStringList({production.releaseDownloads.toString(), production.api.toString(),
+                              production.ffmpegProvider.toString()}),
+                 (QStringList{u"https://github.com"_qs, u"https://api.github.com"_qs,
+                              u"https://ffmpeg.martin-riedl.de"_qs}));
+        QCOMPARE(production.systemFFmpeg, Platform::current().systemFFmpeg);
+        QCOMPARE(fields(production.platform), fields(Platform::current()));
+        // The build's row, found from what Qt reports about the host rather than from the
+        // preprocessor symbols the table itself uses.
+        const QString host = QSysInfo::kernelType() + u' ' + QSysInfo::buildCpuArchitecture();
+        const QHash<QString, Platform::Kind> hosts{
+            {u"darwin arm64"_qs, Platform::Kind::macOSArm64},
+            {u"darwin x86_64"_qs, Platform::Kind::macOSX86_64},
+            {u"linux x86_64"_qs, Platform::Kind::linuxX86_64},
+            {u"linux arm64"_qs, Platform::Kind::linuxAarch64}};
+        QVERIFY2(hosts.contains(host), qPrintable(host));
+        QCOMPARE(fields(Platform::current()), fields(Platform::forKind(hosts[host])));
+        QCOMPARE(names(allTools()).join(u' '), u"yt-dlp Deno ffmpeg"_qs);
+        for (const Tool t : allTools())
+            QCOMPARE(toolFromRawValue(rawValue(t)), std::optional(t));
+        QCOMPARE(toolFromRawValue(u"deno"_qs), std::nullopt);
+        QCOMPARE(toolFromRawValue(u"ffmpeg "_qs), std::nullopt);
+    }
+
+    void toolError_data() {
+        columns<ToolError::Case, QString>({"error", "message"});
+        using E = ToolError;
+        row("http names only the host",
+            E::Case(E::Http{404, QUrl(u"https://api.github.com/repos/a/b?x=1"_qs)}),
+            u"Server returned 404 for api.github.com."_qs);
+        row("http without host", E::Case(E::Http{500, QUrl::fromLocalFile(u"/tmp/a b"_qs)}),
+            u"Server returned 500 for file:///tmp/a b."_qs);
+    }
+
+    void toolError() {
+        QFETCH(ToolError::Case, error);
+        const ToolError thrown = std::visit([](auto e) { return ToolError(e); }, error);
+        QTEST(thrown.message(), "message");
+        QTEST(QString::fromUtf8(thrown.what()), "message");
+        QVERIFY(thrown.errorCase() == error);
+    }
+
+    void capture_data() {
+        // program: in the test's folder, empty for sh -c script; status -1: it cannot start;
+        // turns: of the event loop at least, while the child runs.
+        columns<QString, QString, int, QString, int>(
+            {"program", "script", "status", "output", "turns"});
+        const auto sh = [](const char *name, const QString &script, int status,
+                           const QString &output,
+                           int turns = 0) { row(name, QString(), script, status, output, turns); };
+        sh("both channels in order", u"echo one; echo two >&2; echo three"_qs, 0,
+           u"one\ntwo\nthree\n"_qs);
+        sh("standard error only", u"echo oops >&2"_qs, 0, u"oops\n"_qs);
+        sh("status 3 is a result", u"echo partial; exit 3"_qs, 3, u"partial\n"_qs);
+        sh("killed by a signal", u"kill -9 $$"_qs, 9, QString());
+        sh("nothing trimmed", u"printf '  a  \\n\\n'"_qs, 0, u"  a  \n\n"_qs);
+        sh("ill-formed UTF-8 replaced", u"printf 'x\\377y'"_qs, 0, u"x\uFFFDy"_qs);
+        sh("input is empty, not waited for", u"cat; echo done"_qs, 0, u"done\n"_qs);
+        sh("inherits Tovik's environment", u"printf %s \"$TOVIK_TEST_MARK\""_qs, 0,
+           u"kept = as it was"_qs);
+        sh("the loop keeps turning",
+           u"i=0; while [ $i -lt 200000 ]; do i=$((i+1)); done; echo $i"_qs, 0, u"200000\n"_qs, 5);
+        for (const char *program : {"missing", "plain", "."})
+            row(program, QString::fromLatin1(program), QString(), -1, QString(), 0);
+    }
+
+    void capture() {
+        QFETCH(QString, program);
+        QFETCH(QString, script);
+        QFETCH(int, status);
+        QFETCH(int, turns);
+        writeFile(scratch() + u"/plain", "#!/bin/sh\necho should not run\n", plain);
+        const QString path = program.isEmpty() ? u"/bin/sh"_qs : QDir(scratch()).filePath(program);
+        const auto outcome =
+            runTask(ToolRunner::capture(QUrl::fromLocalFile(path), {u"-c"_qs, script}),
+                    std::chrono::seconds(10));
+        QVERIFY(outcome.finished);
+        if (status < 0) {
+            QVERIFY(outcome.errorAs<PlatformError>() &&
+                    !outcome.errorAs<PlatformError>()->message().isEmpty());
+            return;
+        }
+        QCOMPARE(outcome.value->status, status);
+        QTEST(outcome.value->output, "output");
+        QVERIFY2(outcome.loopTurns >= turns, qPrintable(QString::number(outcome.loopTurns)));
+    }
+
+    void capturesRunSideBySide() {
+        const QUrl shell = QUrl::fromLocalFile(u"/bin/sh"_qs);
+        auto first = ToolRunner::capture(shell, {u"-c"_qs, u"echo first"_qs});
+        auto second = ToolRunner::capture(shell, {u"-c"_qs, u"echo second >&2; exit 1"_qs});
+        auto third = ToolRunner::capture(shell, {u"-c"_qs, u"echo third"_qs});
+        QCOMPARE(runTask(std::move(third)).value->output, u"third\n"_qs);
+        const auto secondOutcome = runTask(std::move(second));
+        QCOMPARE(runTask(std::move(first)).value->output, u"first\n"_qs);
+        QCOMPARE(secondOutcome.value->output, u"second\n"_qs);
+        QCOMPARE(secondOutcome.value->status, 1);
+    }
+
+    void environment_data() {
+        columns<QByteArray>({"path"}); // Tovik's own PATH; a null one is unset
+        row("usual", QByteArray("/usr/local/bin:/usr/bin:/bin"));
+        row("empty", QByteArray(""));
+        row("unset", QByteArray());
+        row("already holding the tools",
+            QByteArray("/home/someone/.local/share/Tovik/bin:/opt/ff mpeg/bin"));
+        row("odd", QByteArray(":::/tmp/x y:\xc3\xa9:"));
+    }
+
+    // The child sees Tovik's environment with a fixed PATH and the two Python variables set,
+    // and nothing else changed.
+    void environment() {
+        QFETCH(QByteArray, path);
+        const QString tools = u"/home/someone/.local/share/Tovik/bin"_qs;
+        QProcessEnvironment expected = QProcessEnvironment::systemEnvironment();
+        expected.insert(u"PATH"_qs, tools + u":/opt/ff mpeg/bin:/usr/bin:/bin:/usr/sbin:/sbin");
+        expected.insert(u"PYTHONIOENCODING"_qs, u"utf-8"_qs);
+        expected.insert(u"PYTHONUTF8"_qs, u"1"_qs);
+        const auto restore = qScopeGuard([was = qgetenv("PATH")] { qputenv("PATH", was); });
+        path.isNull() ? qunsetenv("PATH") : qputenv("PATH", path);
+        const auto outcome = runTask(ToolRunner::capture(
+            QUrl::fromLocalFile(u"/usr/bin/env"_qs), {u"-0"_qs},
+            ToolRunner::environment({.ytdlp = QUrl::fromLocalFile(tools + u"/yt-dlp"),
+                                     .ffmpeg = QUrl::fromLocalFile(u"/opt/ff mpeg/bin/ffmpeg"_qs),
+                                     .deno = QUrl::fromLocalFile(tools + u"/deno")})));
+        QVERIFY(outcome.finished);
+        QCOMPARE(outcome.value->status, 0);
+        QStringList seen = outcome.value->output.split(QChar(0), Qt::SkipEmptyParts);
+        QStringList wanted = expected.toStringList();
+        seen.sort();
+        wanted.sort();
+        QCOMPARE(seen, wanted);
+    }
+
+    // An older, longer file is replaced; tens of megabytes take long enough to see the loop
+    // turn while a worker unpacks.
+    void unzipTree() {
+        const QString dest = scratch() + u"/dest";
+        writeFile(dest + u"/README", "old and longer than the new one\n", plain);
+        const qint64 size = qint64(192) << 20;
+        writeFile(scratch() + u"/tool.zip", ZipBuilder()
+                                                .directory(u"bin"_qs)
+                                                .file(u"bin/tool"_qs, "#!/bin/sh\necho hi\n", 0755)
+                                                .symlink(u"bin/alias"_qs, u"tool"_qs)
+                                                .file(u"README"_qs, "read me\n", 0644)
+                                                .file(u"deep/a/b/c.txt"_qs, "deep\n")
+                                                .directory(u"empty"_qs)
+                                                .zeros(u"zeros"_qs, size)
+                                                .build());
+        const auto outcome = unzip(scratch() + u"/tool.zip");
+        QVERIFY(outcome.finished && !outcome.error);
+        QCOMPARE(treeOf(dest).join(u' '), u"README bin bin/alias bin/tool deep deep/a deep/a/b "
+                                          u"deep/a/b/c.txt empty zeros"_qs);
+        QCOMPARE(contents(dest + u"/bin/tool"), QByteArray("#!/bin/sh\necho hi\n"));
+        QCOMPARE(contents(dest + u"/deep/a/b/c.txt") + contents(dest + u"/README"),
+                 QByteArray("deep\nread me\n"));
+        QVERIFY(QFileInfo(dest + u"/bin/tool").isExecutable());
+        QVERIFY(!QFileInfo(dest + u"/README").isExecutable());
+        QCOMPARE(QFileInfo(dest + u"/bin/alias").symLinkTarget(),
+                 QFileInfo(dest + u"/bin/tool").canonicalFilePath());
+        QCOMPARE(QFileInfo(dest + u"/zeros").size(), size);
+        QVERIFY2(outcome.loopTurns > 5, qPrintable(QString::number(outcome.loopTurns)));
+    }
+
+    void unzipRefuses_data() {
+        // archive: null when it is missing; checkedFirst: nothing is written, not even in the
+        // destination, because every entry is checked before the first write.
+        columns<QByteArray, bool>({"archive", "checkedFirst"});
+        const QString outside = m_suite.filePath(u"outside"_qs);
+        const auto refused = [](const char *name, const ZipBuilder &zip) {
+            row(name, zip.build(), true);
+        };
+        refused("parent component", ZipBuilder().file(u"../escaped"_qs, "x"));
+        refused("parent component inside", ZipBuilder().file(u"a/../../escaped"_qs, "x"));
+        refused("absolute path", ZipBuilder().file(outside + u"/escaped", "x"));
+        refused("link to the parent", ZipBuilder().symlink(u"up"_qs, u".."_qs));
+        refused("absolute link", ZipBuilder().symlink(u"out"_qs, outside));
+        refused("write through a link",
+                ZipBuilder().symlink(u"up"_qs, u"../"_qs).file(u"up/escaped"_qs, "x"));
+        refused("chain of links",
+                ZipBuilder().symlink(u"here"_qs, u"."_qs).symlink(u"out"_qs, u"here/.."_qs));
+        refused(
+            "bad entry last",
+            ZipBuilder().file(u"fine"_qs, "fine").directory(u"dir"_qs).file(u"../escaped"_qs, "x"));
+        refused("more than 2 GiB", ZipBuilder()
+                                       .file(u"small"_qs, "small")
+                                       .zeros(u"big"_qs, ZipExtractor::maxUnpackedBytes));
+        const QByteArray good = ZipBuilder()
+                                    .file(u"one"_qs, QByteArray(100000, 'a'))
+                                    .file(u"two"_qs, QByteArray(100000, 'b'))
+                                    .build();
+        QByteArray flipped = good;
+        flipped[60] = char(flipped[60] ^ 0x55);
+        row("truncated", good.left(good.size() / 2), false);
+        row("corrupt data", flipped, false);
+        row("not a zip", QByteArray("just some text\n"), false);
+        row("empty", QByteArray(""), false);
+        row("missing", QByteArray(), false);
+    }
+
+    // A refused archive writes nothing outside the destination.
+    void unzipRefuses() {
+        QFETCH(QByteArray, archive);
+        QFETCH(bool, checkedFirst);
+        const QString name = archive.isNull() ? u"ffmpeg.zip"_qs : u"evil.zip"_qs;
+        if (!archive.isNull())
+            writeFile(scratch() + u'/' + name, archive, plain);
+        const auto outcome = unzip(scratch() + u'/' + name);
+        QVERIFY(outcome.finished);
+        QCOMPARE(outcome.errorAs<ToolError>().value_or(ToolError::Unzip{}).message(),
+                 u"Could not unpack " + name + u'.');
+        QStringList tree = treeOf(scratch());
+        if (!checkedFirst)
+            tree = tree.filter(QRegularExpression(u"^(?!dest)"_qs));
+        QCOMPARE(tree, checkedFirst ? QStringList({u"dest"_qs, name})
+                                    : QStringList(archive.isNull() ? 0 : 1, name));
+        QVERIFY(!QFileInfo::exists(m_suite.filePath(u"outside"_qs)));
+    }
+
+    void fetch_data() {
+        // path: asked for, empty for a port nobody listens on; older: an older file at the
+        // destination; chain: the paths the server saw, resends merged; error: an HTTP
+        // status, -1 for PlatformError or 0; reports: progress 0 none, 2 several, -1 any.
+        columns<QString, QString, bool, QString, int, int>(
+            {"path", "destination", "older", "chain", "error", "reports"});
+        const auto add = [](const char *name, const QString &path, bool older, const QString &chain,
+                            int error, int reports) {
+            row(name, path, u"tool.zip"_qs, older, chain, error, reports);
+        };
+        add("with length", u"/paced"_qs, false, u"/paced"_qs, 0, 2);
+        add("without length", u"/unannounced"_qs, false, u"/unannounced"_qs, 0, 0);
+        add("empty", u"/empty"_qs, false, u"/empty"_qs, 0, 0);
+        add("over an older file", u"/small"_qs, true, u"/small"_qs, 0, -1);
+        add("redirects", u"/latest"_qs, false, u"/latest /release /files/tool.zip"_qs, 0, -1);
+        // The message names the address that was asked for, and neither the error page nor a
+        // temporary file is left behind; an older file stays as it was.
+        add("not found", u"/404"_qs, true, u"/404"_qs, 404, 0);
+        add("server error with a body", u"/500"_qs, true, u"/500"_qs, 500, 0);
+        add("not found after a redirect", u"/moved"_qs, true, u"/moved /404"_qs, 404, 0);
+        add("connection cut mid-body", u"/cut"_qs, false, u"/cut"_qs, -1, -1);
+        add("connection cut, older file kept", u"/cut"_qs, true, u"/cut"_qs, -1, -1);
+        add("endless redirects", u"/loop"_qs, false, u"/loop"_qs, -1, -1);
+        add("nobody listening", QString(), false, QString(), -1, -1);
+        row("missing folder, nothing asked", u"/small"_qs, u"no/such/folder/tool.zip"_qs, false,
+            QString(), -1, -1);
+    }
+
+    void fetch() {
+        QFETCH(QString, path);
+        QFETCH(QString, destination);
+        QFETCH(bool, older);
+        QFETCH(int, error);
+        QFETCH(int, reports);
+        // Slow enough for several reports: Qt sends at most one every 100 ms.
+        const HttpServer::Response paced =
+            answer(randomBytes(160 * 1024), 200, 8 * 1024, std::chrono::milliseconds(20));
+        HttpServer::Response unannounced = paced;
+        unannounced.sendLength = false;
+        const QHash<QString, HttpServer::Response> routes{
+            {u"/paced"_qs, paced},
+            {u"/unannounced"_qs, unannounced},
+            {u"/empty"_qs, answer({})},
+            {u"/small"_qs, answer("new")},
+            {u"/files/tool.zip"_qs, answer("payload")},
+            {u"/404"_qs, answer(randomBytes(20000), 404)},
+            {u"/500"_qs, answer(randomBytes(20000), 500)},
+            {u"/cut"_qs, answer(randomBytes(100000), 200, 0, {}, 30000)}};
+        for (auto it = routes.cbegin(); it != routes.cend(); ++it)
+            m_server->route(it.key(), it.value());
+        m_server->redirect(u"/latest"_qs, QUrl(u"/release"_qs), 301);
+        m_server->redirect(u"/release"_qs, QUrl(u"/files/tool.zip"_qs));
+        m_server->redirect(u"/moved"_qs, QUrl(u"/404"_qs));
+        m_server->redirect(u"/loop"_qs, QUrl(u"/loop"_qs));
+        // Nobody may listen on port 1 but the administrator.
+        const QUrl source =
+            path.isEmpty() ? QUrl(u"http://127.0.0.1:1/tool.zip"_qs) : m_server->url(path);
+        const QString target = QDir(scratch()).filePath(destination);
+        if (older)
+            writeFile(target, "the older file", plain);
+
+        QList<double> progress;
+        bool allOnMainThread = true;
+        const auto outcome =
+            runTask(FileDownload::fetch(source, QUrl::fromLocalFile(target), [&](double value) {
+                progress.append(value);
+                allOnMainThread = allOnMainThread && QThread::currentThread() == qApp->thread();
+            }));
+        QVERIFY(outcome.finished);
+        // Qt sends a GET once more when the server's close overtakes its reading of the answer
+        // (about one run in seven here); the chain of addresses is what counts.
+        QStringList chain = m_server->requests();
+        chain.erase(std::unique(chain.begin(), chain.end()), chain.end());
+        QTEST(chain.join(u' '), "chain");
+        if (error == 0) {
+            QVERIFY(!outcome.error);
+            QCOMPARE(*outcome.value, m_server->url(chain.last()));
+            QCOMPARE(contents(target), routes[chain.last()].body);
+        } else if (error > 0) {
+            const std::optional<ToolError> e = outcome.errorAs<ToolError>();
+            QVERIFY(e && e->errorCase() == ToolError::Case(ToolError::Http{error, source}));
+            QCOMPARE(e->message(), u"Server returned %1 for 127.0.0.1."_qs.arg(error));
+        } else {
+            QVERIFY(outcome.errorAs<PlatformError>() &&
+                    !outcome.errorAs<PlatformError>()->message().isEmpty());
+        }
+        if (older && error != 0)
+            QCOMPARE(contents(target), QByteArray("the older file"));
+        QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden),
+                 older || error == 0 ? QStringList{u"tool.zip"_qs} : QStringList());
+        QVERIFY(allOnMainThread);
+        QVERIFY(reports != 0 || progress.isEmpty());
+        if (reports == 2) {
+            QVERIFY(progress.size() > 1 && progress.first() > 0);
+            QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()));
+            QCOMPARE(progress.last(), 1.0);
+            QVERIFY2(outcome.loopTurns > 20, qPrintable(QString::number(outcome.loopTurns)));
+        }
+    }
+
+    // Needs TLS on the loopback interface: a throw-away certificate from the openssl tool,
+    // trusted by this process only.
+    void refusesRedirectFromHttpsToHttp() {
+        const QString openssl = QStandardPaths::findExecutable(u"openssl"_qs);
+        if (openssl.isEmpty() || !QSslSocket::supportsSsl())
+            QSKIP("needs the openssl tool and Qt's TLS backend");
+        QProcess make;
+        make.setWorkingDirectory(m_account->path());
+        make.start(openssl, u"req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                            u"-days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
+                            u"-keyout key.pem -out cert.pem"_qs.split(u' '));
+        QVERIFY(make.waitForFinished(60000) && make.exitCode() == 0);
+        const auto certificates = QSslCertificate::fromPath(m_account->filePath(u"cert.pem"_qs));
+        QCOMPARE(certificates.size(), 1);
+        const QSslKey key(contents(m_account->filePath(u"key.pem"_qs)), QSsl::Ec);
+        QVERIFY(!key.isNull());
+        const QSslConfiguration clientDefault = QSslConfiguration::defaultConfiguration();
+        QSslConfiguration client = clientDefault;
+        client.addCaCertificates(certificates);
+        QSslConfiguration::setDefaultConfiguration(client);
+        const auto restore =
+            qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(clientDefault); });
+        QSslConfiguration serverTls = QSslConfiguration::defaultConfiguration();
+        serverTls.setLocalCertificate(certificates.first());
+        serverTls.setPrivateKey(key);
+        serverTls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        HttpServer secure(serverTls);
+        secure.redirect(u"/secure"_qs, QUrl(u"/tool.zip"_qs));
+        secure.route(u"/tool.zip"_qs, answer("over tls"));
+        secure.redirect(u"/downgrade"_qs, m_server->url(u"/tool.zip"_qs));
+        m_server->route(u"/tool.zip"_qs, answer("in the clear"));
+
+        const QUrl target = QUrl::fromLocalFile(scratch() + u"/tool.zip");
+        const auto upheld = runTask(FileDownload::fetch(secure.url(u"/secure"_qs), target, {}));
+        QVERIFY(upheld.finished && !upheld.error);
+        QCOMPARE(*upheld.value, secure.url(u"/tool.zip"_qs));
+        QCOMPARE(contents(target.toLocalFile()), QByteArray("over tls"));
+        QVERIFY(QFile::remove(target.toLocalFile()));
+        const auto downgraded =
+            runTask(FileDownload::fetch(secure.url(u"/downgrade"_qs), target, {}));
+        QVERIFY(downgraded.finished && downgraded.errorAs<PlatformError>());
+        QCOMPARE(requests(), QStringList());
+        QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void freshAccount_data() {
+        columns<bool>({"blocked"}); // a file stands where the tool folder belongs
+        row("fresh", false);
+        row("tool folder cannot be created", true);
+    }
+
+    void freshAccount() {
+        QFETCH(bool, blocked);
+        if (blocked)
+            writeFile(home() + u"/.qttest/share/Tovik", "a file where the folder belongs");
+        const auto m = manager();
+        QCOMPARE(m->binDirectory(), bin());
+        QVERIFY(!QFileInfo::exists(bin())); // construction creates nothing
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Checking{}));
+        QSignalSpy phases(m.get(), &ToolManager::phaseChanged);
+        AWAIT(m->check());
+        QCOMPARE(QFileInfo(bin()).isDir(), !blocked);
+        QCOMPARE(m->missingTools(), (Tools{Tool::ytdlp, Tool::deno, Tool::ffmpeg}));
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::NeedsInstall{}));
+        QCOMPARE(phases.count(), 1);
+        QCOMPARE(m->ytdlpVersion(), std::nullopt);
+        QCOMPARE(m->updateMessage(), std::nullopt);
+        QCOMPARE(m->paths(), (ToolPaths{QUrl::fromLocalFile(tool(u"yt-dlp"_qs)),
+                                        QUrl::fromLocalFile(tool(u"ffmpeg"_qs)),
+                                        QUrl::fromLocalFile(tool(u"deno"_qs))}));
+        QVERIFY(!m->usesSystemFFmpeg());
+        QVERIFY(requests().isEmpty());
+    }
+
+    void missingTools_data() {
+        // files: one letter each for yt-dlp, deno, ffmpeg in the tool folder and the two system
+        // ffmpeg candidates: - absent, r not executable, x executable, d a folder.
+        // chosen: the system ffmpeg candidate in use, -1 for none.
+        columns<QString, QString, int>({"files", "missing", "chosen"});
+        row("none", u"-----"_qs, u"yt-dlp Deno ffmpeg"_qs, -1);
+        row("all", u"xxx--"_qs, QString(), -1);
+        row("yt-dlp without execute permission", u"rxx--"_qs, u"yt-dlp"_qs, -1);
+        row("only deno", u"-x---"_qs, u"yt-dlp ffmpeg"_qs, -1);
+        row("ffmpeg not executable, deno absent", u"x-r--"_qs, u"Deno ffmpeg"_qs, -1);
+        row("a folder is no tool", u"xdx--"_qs, u"Deno"_qs, -1);
+        row("both system ffmpegs: the first wins", u"---xx"_qs, u"yt-dlp Deno"_qs, 0);
+        row("only the second", u"----x"_qs, u"yt-dlp Deno"_qs, 1);
+        row("first not executable", u"xx-rx"_qs, QString(), 1);
+        row("neither executable", u"---rr"_qs, u"yt-dlp Deno ffmpeg"_qs, -1);
+    }
+
+    void missingTools() {
+        QFETCH(QString, files);
+        QFETCH(int, chosen);
+        const QStringList paths =
+            QStringList{tool(u"yt-dlp"_qs), tool(u"deno"_qs), tool(u"ffmpeg"_qs)} + candidates();
+        for (qsizetype i = 0; i < paths.size(); ++i) {
+            if (files[i] == u'd')
+                QVERIFY(QDir().mkpath(paths[i]));
+            else if (files[i] != u'-')
+                writeFile(paths[i], "#!/bin/sh\n", files[i] == u'x' ? executable : plain);
+        }
+        const auto m = manager();
+        QTEST(names(m->missingTools()).join(u' '), "missing");
+        QCOMPARE(m->usesSystemFFmpeg(), chosen >= 0);
+        QCOMPARE(m->paths().ffmpeg,
+                 QUrl::fromLocalFile(chosen >= 0 ? candidates()[chosen] : tool(u"ffmpeg"_qs)));
+    }
+
+    // The lookup happens once; an ffmpeg that appears later is noticed at the next start.
+    void systemFFmpegIsLookedUpOnce() {
+        const auto m = manager();
+        QVERIFY(!m->usesSystemFFmpeg());
+        writeFile(candidates()[0], "system ffmpeg");
+        QVERIFY(!m->usesSystemFFmpeg());
+        QCOMPARE(m->paths().ffmpeg, QUrl::fromLocalFile(tool(u"ffmpeg"_qs)));
+        QVERIFY(manager()->usesSystemFFmpeg());
+    }
+
+    void freshInstall_data() {
+        // names: "|"-joined, yt-dlp's file, deno's archive, ffmpeg's path, the two texts and
+        // the system ffmpeg candidates; temporaryParent: where the work folders go, empty for
+        // the account's own temporary folder.
+        columns<Platform::Kind, QString, QString>({"kind", "names", "temporaryParent"});
+        const QString mac =
+            u"|Using Homebrew|Show in Finder|/opt/homebrew/bin/ffmpeg|/usr/local/bin/ffmpeg"_qs;
+        const QString gnu =
+            u"|Using system ffmpeg|Show in Folder|/usr/bin/ffmpeg|/usr/local/bin/ffmpeg"_qs;
+        const auto add = [](const char *name, Platform::Kind kind, const QString &names,
+                            const QString &parent = {}) { row(name, kind, names, parent); };
+        add("macOS arm64", Platform::Kind::macOSArm64,
+            u"yt-dlp_macos|deno-aarch64-apple-darwin.zip|/redirect/latest/macos/arm64/release/ffmpeg.zip"_qs +
+                mac);
+        add("macOS x86_64", Platform::Kind::macOSX86_64,
+            u"yt-dlp_macos|deno-x86_64-apple-darwin.zip|/redirect/latest/macos/amd64/release/ffmpeg.zip"_qs +
+                mac);
+        const QString linuxX86 =
+            u"yt-dlp_linux|deno-x86_64-unknown-linux-gnu.zip|/redirect/latest/linux/amd64/release/ffmpeg.zip"_qs +
+            gnu;
+        add("Linux x86_64", Platform::Kind::linuxX86_64, linuxX86);
+        add("temporary folder on another file system", Platform::Kind::linuxX86_64, linuxX86,
+            u"/dev/shm"_qs);
+        add("Linux aarch64", Platform::Kind::linuxAarch64,
+            u"yt-dlp_linux_aarch64|deno-aarch64-unknown-linux-gnu.zip|/redirect/latest/linux/arm64/release/ffmpeg.zip"_qs +
+                gnu);
+    }
+
+    void freshInstall() {
+        QFETCH(Platform::Kind, kind);
+        QFETCH(QString, temporaryParent);
+        m_platform = Platform::forKind(kind);
+        QTEST(fields(m_platform), "names");
+        std::optional<QTemporaryDir> otherTemporary;
+        if (!temporaryParent.isEmpty()) {
+            if (!QFileInfo(temporaryParent).isDir())
+                QSKIP(qPrintable(temporaryParent + u" does not exist here."));
+            otherTemporary.emplace(temporaryParent + u"/tovik-test-XXXXXX");
+            QVERIFY(otherTemporary->isValid());
+            if (deviceOf(otherTemporary->path()) == deviceOf(home()))
+                QSKIP(qPrintable(temporaryParent + u" is on the tool folder's file system here."));
+            qputenv("TMPDIR", otherTemporary->path().toUtf8());
+        }
+        publish();
+        const auto m = manager();
+        AWAIT(m->check());
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::NeedsInstall{}));
+        // What the manager reports while installing, in order: each tool as it starts, then its
+        // progress values as 0, 1 or + (a rise below 1); at the end no tool.
+        QStringList trace;
+        double last = 0;
+        connect(m.get(), &ToolManager::installingToolChanged, this, [&] {
+            trace.append(m->installingTool() ? rawValue(*m->installingTool()) : u"none"_qs);
+        });
+        connect(m.get(), &ToolManager::installProgressChanged, this, [&] {
+            const double now = m->installProgress();
+            trace.append(now == 0     ? u"0"_qs
+                         : now == 1   ? u"1"_qs
+                         : now > last ? u"+"_qs
+                                      : QString::number(now));
+            last = now;
+        });
+        QList<ToolManager::Phase> phases;
+        connect(m.get(), &ToolManager::phaseChanged, this, [&] { phases.append(m->phase()); });
+
+        AWAIT(m->install(false));
+        QCOMPARE(failure(*m), u"(not failed)"_qs);
+        QCOMPARE(phases,
+                 (QList<ToolManager::Phase>{ToolManager::Installing{}, ToolManager::Ready{}}));
+        // Back to 0 when a tool starts (the first starts from the initial 0), then climbing to
+        // exactly 1.
+        QVERIFY2(QRegularExpression(u"^yt-dlp( \\+)* 1 Deno 0( \\+)* 1 ffmpeg 0( \\+)* 1 none$"_qs)
+                     .match(trace.join(u' '))
+                     .hasMatch(),
+                 qPrintable(trace.join(u' ')));
+        QCOMPARE(m->installingTool(), std::nullopt);
+        QCOMPARE(m->installProgress(), 1.0);
+        QCOMPARE(toolFolder().size(), 3);
+        checkToolFolder();
+        QVERIFY(QFileInfo(tool(u"yt-dlp"_qs)).permissions().testFlag(QFile::ExeOther));
+        QCOMPARE(m->missingTools(), Tools{});
+        QCOMPARE(downloads(), allTools());
+        QVERIFY(requests().contains(ffmpegSums()));
+        QVERIFY(workFolders(QDir::tempPath()).isEmpty());
+        // The first installation ends with the first update.
+        QCOMPARE(m->ytdlpVersion(), std::optional(u"2025.01.15"_qs));
+        QCOMPARE(m->updateMessage(), std::optional(u"yt-dlp is up to date."_qs));
+        QVERIFY(tovikSettings().value(updateKey).toDateTime().isValid());
+    }
+
+    void installFailure_data() {
+        // spoiled: routes served instead of the published ones, by path: body and status, 0 for
+        // the body cut off after half; reinstall: all tools present, all installed again;
+        // message: empty for what Qt says about the deno download; downloaded: main files
+        // fetched before the failure; missing: after the failed run.
+        columns<Spoils, bool, QString, Tools, Tools>(
+            {"spoiled", "reinstall", "message", "downloaded", "missing"});
+        const Tools all{Tool::ytdlp, Tool::deno, Tool::ffmpeg}, ytdlp{Tool::ytdlp};
+        const Tools ytdlpAndDeno{Tool::ytdlp, Tool::deno}, denoAndFFmpeg{Tool::deno, Tool::ffmpeg};
+        const Tools ffmpeg{Tool::ffmpeg};
+        const auto add = [](const char *name, const Spoils &spoiled, const QString &message,
+                            const Tools &downloaded, const Tools &missing, bool reinstall = false) {
+            row(name, spoiled, reinstall, message, downloaded, missing);
+        };
+        const auto flipByte = [](QByteArray data) {
+            data[data.size() / 2] = static_cast<char>(data[data.size() / 2] ^ 0x01);
+            return data;
+        };
+        const QString notFound = u"Server returned 404 for 127.0.0.1."_qs;
+        const QString latest = u"The latest release of yt-dlp/yt-dlp "_qs;
+        const QString badTag = latest + u"has a tag that cannot be used in an address.";
+        const QString mismatch = u" failed its checksum check, so it was not installed."_qs;
+        add("API answers 404", {{ytdlpApi(), "{}", 404}}, notFound, {}, all);
+        add("API answers no JSON", {{ytdlpApi(), "<html>", 200}},
+            latest + u"could not be read: illegal value.", {}, all);
+        add("release without a tag", {{ytdlpApi(), "{\"name\": \"x\"}", 200}},
+            latest + u"names no tag.", {}, all);
+        add("tag with a slash", {{ytdlpApi(), release(u"2025/../../x"_qs), 200}}, badTag, {}, all);
+        add("tag ..", {{ytdlpApi(), release(u".."_qs), 200}}, badTag, {}, all);
+        add("empty tag", {{ytdlpApi(), release(QString()), 200}}, badTag, {}, all);
+        add("tag with a control character", {{ytdlpApi(), release(u"2025\x01"_qs), 200}}, badTag,
+            {}, all);
+        add("checksum list answers 404", {{ytdlpSums(), {}, 404}}, notFound, {}, all);
+        add("yt-dlp missing from the checksum list",
+            {{ytdlpSums(), sha256(m_fake) + "  yt-dlp\n" + sha256("x") + "  yt-dlp.exe\n", 200}},
+            u"No published checksum was found for yt-dlp."_qs, {}, all);
+        add("yt-dlp download answers 404", {{ytdlpFile(), {}, 404}}, notFound, ytdlp, all);
+        add("yt-dlp altered by one byte", {{ytdlpFile(), flipByte(m_fake), 200}},
+            u"yt-dlp" + mismatch, ytdlp, all);
+        // The old executable stays in place, whole and executable.
+        add("reinstall of an altered yt-dlp", {{ytdlpFile(), flipByte(m_fake), 200}},
+            u"yt-dlp" + mismatch, ytdlp, {}, true);
+        add("deno checksum names another archive",
+            {{denoSums(), sha256(m_denoZip) + "  deno.zip\n", 200}},
+            u"No published checksum was found for Deno."_qs, ytdlp, denoAndFFmpeg);
+        add("deno altered by one byte", {{denoArchive(), flipByte(m_denoZip), 200}},
+            u"Deno" + mismatch, ytdlpAndDeno, denoAndFFmpeg);
+        const QByteArray halfDeno = m_denoZip.left(m_denoZip.size() / 2);
+        add("deno archive damaged",
+            {{denoArchive(), halfDeno, 200}, {denoSums(), sha256(halfDeno), 200}},
+            u"Could not unpack " + m_platform.denoArchive + u'.', ytdlpAndDeno, denoAndFFmpeg);
+        add("deno download cut short", {{denoArchive(), m_denoZip, 0}}, QString(), ytdlpAndDeno,
+            denoAndFFmpeg);
+        add("ffmpeg checksum only at the latest address",
+            {{ffmpegSums(), {}, 404},
+             {m_platform.ffmpegPath + u".sha256", sha256(m_ffmpegZip), 200}},
+            notFound, all, ffmpeg);
+        add("ffmpeg altered by one byte", {{ffmpegBuild(), flipByte(m_ffmpegZip), 200}},
+            u"ffmpeg" + mismatch, all, ffmpeg);
+        const QByteArray notAZip("PK\x03\x04 not really a zip");
+        add("ffmpeg archive damaged",
+            {{ffmpegBuild(), notAZip, 200}, {ffmpegSums(), sha256(notAZip) + "  ffmpeg.zip", 200}},
+            u"Could not unpack ffmpeg.zip."_qs, all, ffmpeg);
+        const QByteArray nested = ZipBuilder().file(u"bin/ffmpeg"_qs, m_ffmpeg, 0755).build();
+        add("ffmpeg archive without ffmpeg at its top",
+            {{ffmpegBuild(), nested, 200}, {ffmpegSums(), sha256(nested) + "  ffmpeg.zip", 200}},
+            u"No such file or directory"_qs, all, ffmpeg);
+    }
+
+    // Every failure ends the run with its message and leaves no work folder; a second run
+    // installs exactly the tools still missing.
+    void installFailure() {
+        QFETCH(Spoils, spoiled);
+        QFETCH(bool, reinstall);
+        QFETCH(QString, message);
+        QFETCH(Tools, missing);
+        if (reinstall)
+            installAllTools();
+        // Paced, so that the close arrives on its own: Qt 6.4 sometimes takes a short body that
+        // comes together with the close for a complete one.
+        for (const auto &[path, body, status] : spoiled) {
+            if (status)
+                serve(path, body, status);
+            else
+                m_server->route(path, answer(body, 200, 16 * 1024, std::chrono::milliseconds(1),
+                                             body.size() / 2));
+        }
+        if (message.isEmpty()) {
+            QNetworkAccessManager network;
+            const std::unique_ptr<QNetworkReply> reply(
+                network.get(QNetworkRequest(m_server->url(denoArchive()))));
+            QVERIFY(runTask(qCoro(reply.get()).waitForFinished()).finished);
+            QVERIFY(reply->error() != QNetworkReply::NoError);
+            message = reply->errorString();
+            forgetRequests();
+        }
+        const auto m = manager();
+        AWAIT(m->check());
+        QSignalSpy updates(m.get(), &ToolManager::isUpdatingChanged);
+        AWAIT(m->install(reinstall));
+        QCOMPARE(failure(*m), message);
+        QCOMPARE(m->installingTool(), std::nullopt);
+        QTEST(downloads(), "downloaded");
+        QCOMPARE(m->missingTools(), missing);
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        QCOMPARE(updates.count(), 0);
+        QVERIFY(!reinstall ||
+                (contents(tool(u"yt-dlp"_qs)) == m_fake && isExecutableFile(tool(u"yt-dlp"_qs))));
+
+        forgetRequests();
+        publish();
+        AWAIT(m->install(false));
+        QCOMPARE(failure(*m), u"(not failed)"_qs);
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QCOMPARE(downloads(), missing);
+        QCOMPARE(m->missingTools(), Tools{});
+        QVERIFY(workFolders().isEmpty());
+    }
+
+    void destroyedWhileInstalling_data() {
+        // held: a request answered late; or else trigger: a file in the work folder whose step
+        // waits on the pool, and passes: how many steps then run; present: installed before;
+        // installations: started at once.
+        columns<Route, QString, int, QStringList, int>(
+            {"held", "trigger", "passes", "present", "installations"});
+        const QString archive = Platform::current().denoArchive;
+        const QStringList none, ytdlp{u"yt-dlp"_qs}, ytdlpAndDeno{u"yt-dlp"_qs, u"deno"_qs};
+        const auto held = [](const char *name, QString (TestTools::*path)() const,
+                             const QStringList &present, int installations = 1) {
+            row(name, Route(path), QString(), 0, present, installations);
+        };
+        const auto gated = [](const char *name, const QString &trigger, int passes,
+                              const QStringList &present) {
+            row(name, Route(), trigger, passes, present, 1);
+        };
+        held("asking for yt-dlp's release", &TestTools::ytdlpApi, none);
+        held("two installations asking for yt-dlp's release", &TestTools::ytdlpApi, none, 2);
+        held("reading yt-dlp's checksums", &TestTools::ytdlpSums, none);
+        held("downloading yt-dlp", &TestTools::ytdlpFile, none);
+        gated("hashing yt-dlp", u"yt-dlp"_qs, 0, none);
+        gated("placing yt-dlp", u"yt-dlp"_qs, 1, none);
+        held("asking for deno's release", &TestTools::denoApi, ytdlp);
+        held("downloading deno", &TestTools::denoArchive, ytdlp);
+        gated("hashing deno", archive, 0, ytdlp);
+        gated("unpacking deno", archive, 1, ytdlp);
+        gated("placing deno", archive, 2, ytdlp);
+        held("downloading ffmpeg", &TestTools::ffmpegBuild, ytdlpAndDeno);
+        held("reading ffmpeg's checksum", &TestTools::ffmpegSums, ytdlpAndDeno);
+    }
+
+    // A manager destroyed at an await of an installation, as at quit, removes the work folder
+    // at once; the installation, when it resumes, goes no further.
+    void destroyedWhileInstalling() {
+        QFETCH(Route, held);
+        QFETCH(QString, trigger);
+        QFETCH(int, passes);
+        QFETCH(QStringList, present);
+        QFETCH(int, installations);
+        for (const QString &name : present)
+            writeFile(tool(name), published()[name]);
+        auto m = manager();
+        AWAIT(m->check());
+        std::optional<PoolGate> gate; // after the manager: it gives the pool back first
+        if (held) {
+            // Served in two halves, the second a fifth of a second after the first.
+            const QByteArray body = m_bodies.value(held(*this));
+            m_server->route(held(*this),
+                            answer(body, 200, std::max<qsizetype>(1, (body.size() + 1) / 2),
+                                   std::chrono::milliseconds(200)));
+        } else {
+            gate.emplace().close();
+        }
+        std::vector<QCoro::Task<>> running;
+        for (int i = 0; i < installations; ++i)
+            running.push_back(m->install(false));
+        if (held) {
+            // Checked after every turn of the loop: the answer's second half comes turns later.
+            QVERIFY(turnUntil([&] { return requests().count(held(*this)) == installations; }));
+        } else {
+            // The step that reads the file was queued in the turn that the file appeared.
+            QTRY_VERIFY(
+                !workFolders().isEmpty() &&
+                QFileInfo::exists(temporary() + u'/' + workFolders().first() + u'/' + trigger));
+            for (int pass = 0; pass < passes; ++pass) {
+                gate->close();
+                gate->open();
+                QTRY_COMPARE(gate->started.load(), pass + 2);
+                // The finished step's news is already posted: the installation resumes and
+                // queues its next step.
+                QCoreApplication::processEvents();
+            }
+            gate->open(); // the waiting step runs, but its news comes after the manager went
+        }
+        QCOMPARE(workFolders().size(), installations);
+        const QStringList requested = requests();
+        m.reset();
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        const QFileInfoList installed = toolFolder();
+        checkToolFolder();
+        // The late answer or the step's news resumes the installation, which gives up.
+        for (QCoro::Task<> &installation : running)
+            QVERIFY(runTask(std::move(installation)).finished);
+        QCOMPARE(requests(), requested);
+        QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
+        QCOMPARE(toolFolder(), installed);
+    }
+
+    void staleWorkFolders_data() {
+        columns<QString, QString, bool>({"name", "kind", "removed"});
+        const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QString ours = u"Tovik-" + uuid.toUpper();
+        row("left without a lock", ours, u"folder"_qs, true);
+        row("locked by a process that has gone", ours, u"dead lock"_qs, true);
+        row("locked by a running installation", ours, u"live lock"_qs, false);
+        row("a file", ours, u"file"_qs, false);
+        row("a link to a folder", ours, u"link"_qs, false);
+        row("lower-case UUID", QString(u"Tovik-" + uuid.toLower()), u"folder"_qs, false);
+        row("another prefix", QString(u"tovik-" + uuid.toUpper()), u"folder"_qs, false);
+        row("a longer name", QString(ours + u".old"), u"folder"_qs, false);
+        row("no UUID", u"Tovik-cache"_qs, u"folder"_qs, false);
+    }
+
+    // At start, check() removes what installations killed on the way left in the temporary
+    // folder, and nothing else.
+    void staleWorkFolders() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        const QString path = QDir(temporary()).filePath(name);
+        const QString elsewhere = m_account->filePath(u"elsewhere"_qs);
+        writeFile(elsewhere + u"/keep", "the user's");
+        std::optional<QLockFile> running;
+        if (kind == u"file")
+            writeFile(path, "a file");
+        else if (kind == u"link")
+            QVERIFY(QFile::link(elsewhere, path));
+        else
+            writeFile(path + u"/ffmpeg.zip", "partial");
+        if (kind == u"live lock")
+            QVERIFY(running.emplace(path + u"/.lock").tryLock(0));
+        else if (kind == u"dead lock")
+            writeLockOfGoneProcess(path + u"/.lock");
+        AWAIT(manager()->check());
+        QTEST(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink(), "removed");
+        QCOMPARE(contents(elsewhere + u"/keep"), QByteArray("the user's"));
+    }
+
+    void installedYtdlpDoesNotStart() {
+        m_ytdlp = "this is not a program";
+        publish();
+        const auto m = manager();
+        AWAIT(m->check());
+        AWAIT(m->install(false));
+        QCOMPARE(failure(*m), u"yt-dlp was installed but does not start."_qs);
+        QCOMPARE(m->ytdlpVersion(), std::nullopt);
+        QCOMPARE(m->missingTools(), Tools{});
+        QCOMPARE(m->updateMessage(), std::nullopt);
+    }
+
+    // Whatever stands in the tool folder is replaced: a link is replaced itself, never the file
+    // it points to, and a read-only file too.
+    void reinstallReplacesEveryTool() {
+        const QString users = m_account->filePath(u"users-deno"_qs);
+        writeFile(users, "the user's own deno");
+        writeFile(tool(u"yt-dlp"_qs), "#!/bin/sh\necho old\n");
+        QVERIFY(QFile::link(users, tool(u"deno"_qs)));
+        writeFile(tool(u"ffmpeg"_qs), "old ffmpeg", QFile::ReadOwner | QFile::ExeOwner);
+        const auto m = manager();
+        AWAIT(m->install(true));
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QCOMPARE(downloads(), allTools());
+        QCOMPARE(toolFolder().size(), 3);
+        checkToolFolder();
+        QVERIFY(!QFileInfo(tool(u"deno"_qs)).isSymLink());
+        QCOMPARE(contents(users), QByteArray("the user's own deno"));
+    }
+
+    void withSystemFFmpeg() {
+        writeFile(candidates()[1], "system ffmpeg");
+        const auto m = manager();
+        AWAIT(m->check());
+        QCOMPARE(m->missingTools(), (Tools{Tool::ytdlp, Tool::deno}));
+        for (const bool reinstall : {false, true}) {
+            forgetRequests();
+            AWAIT(m->install(reinstall));
+            QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+            QCOMPARE(m->paths().ffmpeg, QUrl::fromLocalFile(candidates()[1]));
+            QCOMPARE(downloads(), (Tools{Tool::ytdlp, Tool::deno}));
+            QVERIFY(!requests().contains(ffmpegBuild()));
+            QVERIFY(!QFileInfo::exists(tool(u"ffmpeg"_qs)));
+        }
+    }
+
+    void nothingMissingGoesStraightToFinish() {
+        installAllTools();
+        tovikSettings().setValue(updateKey, QDateTime::currentDateTimeUtc());
+        const auto m = manager();
+        QSignalSpy installing(m.get(), &ToolManager::installingToolChanged);
+        AWAIT(m->install(false));
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QCOMPARE(m->ytdlpVersion(), std::optional(u"2025.01.15"_qs));
+        QCOMPARE(installing.count(), 0);
+        QVERIFY(requests().isEmpty());
+    }
+
+    void dailyUpdate_data() {
+        // scenario: of --version; stored: the last update check, unless age (seconds before
+        // now) is 0 or more.
+        columns<QByteArray, QVariant, qint64, std::optional<QString>, bool>(
+            {"scenario", "stored", "age", "version", "runs"});
+        const QByteArray current("out 2025.01.15");
+        const std::optional<QString> known(u"2025.01.15"_qs), unknown;
+        const auto add = [](const char *name, const QByteArray &scenario, const QVariant &stored,
+                            qint64 age, const std::optional<QString> &version,
+                            bool runs) { row(name, scenario, stored, age, version, runs); };
+        // The version probe never fails the check, and the daily update still runs.
+        add("version and line break", current, {}, -1, known, true);
+        add("surrounded by blanks", "out  \t2024.12.06\r\nout ", {}, -1, u"2024.12.06"_qs, true);
+        add("only blanks", "out   \nout \nout \t", {}, -1, unknown, true);
+        add("nothing", {}, {}, -1, unknown, true);
+        add("exit 1", "out 2025.01.15\nexit 1", {}, -1, unknown, true);
+        add("killed", "out 2025.01.15\nsignal 9", {}, -1, unknown, true);
+        add("stored: not a date", current, u"yesterday"_qs, -1, known, true);
+        add("stored: a number", current, 12, -1, known, true);
+        add("just now", current, {}, 0, known, false);
+        add("exactly a day", current, {}, 86'400, known, false);
+        add("a day and a second", current, {}, 86'401, known, true);
+    }
+
+    void dailyUpdate() {
+        QFETCH(QByteArray, scenario);
+        QFETCH(QVariant, stored);
+        QFETCH(qint64, age);
+        QFETCH(bool, runs);
+        script(scenario);
+        installAllTools();
+        const auto m = manager();
+        QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
+        if (age >= 0)
+            stored = QDateTime::currentDateTimeUtc().addSecs(-age);
+        if (stored.isValid())
+            tovikSettings().setValue(updateKey, stored);
+        AWAIT(m->check());
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QTEST(m->ytdlpVersion(), "version");
+        QCOMPARE(updating.count(), runs ? 2 : 0);
+        QCOMPARE(m->updateMessage(),
+                 runs ? std::optional(u"yt-dlp is up to date."_qs) : std::nullopt);
+    }
+
+    void updateOutcomes_data() {
+        // version, update: scenarios of --version and -U; dateMoves: the last check is stored.
+        columns<QByteArray, QByteArray, QByteArray, QString, std::optional<QString>, bool>(
+            {"version", "update", "updateTo", "message", "newVersion", "dateMoves"});
+        const QByteArray current("out 2025.01.15");
+        const std::optional<QString> old(u"2025.01.15"_qs);
+        const auto add = [](const char *name, const QByteArray &version, const QByteArray &update,
+                            const QByteArray &updateTo, const QString &message,
+                            const std::optional<QString> &newVersion, bool dateMoves) {
+            row(name, version, update, updateTo, message, newVersion, dateMoves);
+        };
+        add("updated", current,
+            "out Current version: stable@2025.01.15\nerr Latest version: stable@2025.02.01\n"
+            "out Updating to stable@2025.02.01 ...\nout Updated yt-dlp to stable@2025.02.01",
+            "2025.02.01", u"Updated to 2025.02.01."_qs, u"2025.02.01"_qs, true);
+        add("already current", current,
+            "out Latest version: stable@2025.01.15\nout yt-dlp is up to date (stable@2025.01.15)",
+            {}, u"yt-dlp is up to date."_qs, old, true);
+        add("updated, version unknown before and after", "exit 1",
+            "out Updated yt-dlp to stable@2025.02.01", {}, u"Updated to the latest version."_qs,
+            std::nullopt, true);
+        add("updated, version unknown after", current,
+            "out Updated yt-dlp to stable@2025.02.01\nexit 0", " ", u"Updated to 2025.01.15."_qs,
+            old, true);
+        add("failed after two lines and an empty one", current,
+            "out Latest version: stable@2025.02.01\nerr ERROR: Unable to write to /x\nout \nexit 1",
+            {}, u"Update failed: ERROR: Unable to write to /x"_qs, old, false);
+        add("failed, other line breaks", current,
+            "out one\r\nout two\xe2\x80\xa8\r\nout \x0b\x0c\nexit 2", {}, u"Update failed: two"_qs,
+            old, false);
+        add("failed silently", current, "exit 1", {}, u"Update failed: yt-dlp did not run."_qs, old,
+            false);
+        add("killed", current, "out partial\nsignal 9", {}, u"Update failed: partial"_qs, old,
+            false);
+    }
+
+    void updateOutcomes() {
+        QFETCH(QByteArray, version);
+        QFETCH(QByteArray, update);
+        QFETCH(QByteArray, updateTo);
+        QFETCH(QString, message);
+        QFETCH(bool, dateMoves);
+        script(version, update, updateTo);
+        installAllTools();
+        const QDateTime anHourAgo = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        tovikSettings().setValue(updateKey, anHourAgo);
+        const auto m = manager();
+        AWAIT(m->check()); // not due: only the version is probed
+        QCOMPARE(m->updateMessage(), std::nullopt);
+        QStringList messages;
+        connect(m.get(), &ToolManager::updateMessageChanged, this,
+                [&] { messages.append(m->updateMessage().value_or(u"(none)"_qs)); });
+        QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
+        AWAIT(m->updateYTDLP());
+        QCOMPARE(messages, (QStringList{u"Checking for yt-dlp updates\u2026"_qs, message}));
+        QCOMPARE(updating.count(), 2);
+        QVERIFY(!m->isUpdating());
+        QTEST(m->ytdlpVersion(), "newVersion");
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        const QDateTime stored = tovikSettings().value(updateKey).toDateTime();
+        QVERIFY(dateMoves ? qAbs(stored.secsTo(QDateTime::currentDateTimeUtc())) < 60
+                          : stored == anHourAgo);
+    }
+
+    void updateWithoutYtdlp() {
+        const auto m = manager();
+        AWAIT(m->updateYTDLP());
+        QCOMPARE(m->updateMessage(), std::optional(u"Update failed: yt-dlp did not run."_qs));
+        QVERIFY(!m->isUpdating());
+        QVERIFY(!tovikSettings().contains(updateKey));
+    }
+
+    void secondUpdateWhileOneRuns() {
+        installAllTools();
+        const auto m = manager();
+        auto first = m->updateYTDLP();
+        QVERIFY(m->isUpdating());
+        QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
+        QSignalSpy messages(m.get(), &ToolManager::updateMessageChanged);
+        QVERIFY(m->updateYTDLP().isReady());
+        QCOMPARE(updating.count() + messages.count(), 0);
+        AWAIT(std::move(first));
+        QCOMPARE(updating.count(), 1);
+        QCOMPARE(m->updateMessage(), std::optional(u"yt-dlp is up to date."_qs));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTools)
+#include "tst_tools.moc"
