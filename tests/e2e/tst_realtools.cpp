@@ -23,8 +23,9 @@ namespace {
 constexpr int toolTimeout = 180'000;
 constexpr int longMp3Seconds = 3600;
 
-// The live processes (zombies aside) whose command line mentions `text`: their stat lines
-// ("pid (name) state parent group ...", where the name may hold anything) by process group.
+// The live processes (zombies aside) outside this test's process group whose command line
+// mentions `text`: their stat lines ("pid (name) state parent group ...", where the name may
+// hold anything) by process group.
 QMultiHash<qint64, QByteArray> processes(const QString &text = {}) {
     QMultiHash<qint64, QByteArray> found;
     for (const QString &pid : QDir(u"/proc"_qs).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -35,25 +36,23 @@ QMultiHash<qint64, QByteArray> processes(const QString &text = {}) {
             continue;
         const QByteArray line = stat.readAll();
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 2 && fields.at(0) != "Z")
+        if (fields.size() > 2 && fields.at(0) != "Z" && fields.at(2).toLongLong() != ::getpgrp())
             found.insert(fields.at(2).toLongLong(), line);
     }
     return found;
 }
 
 // Every entry under the folder but Tovik's hidden staging folders, by path relative to the
-// folder: a folder's ends in '/', a file's maps to a digest of its bytes.
+// folder (a folder's ends in '/'), with its bytes.
 QMap<QString, QByteArray> contents(const QString &folder) {
     QMap<QString, QByteArray> entries;
     QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         QFile file(it.next());
-        const QString path = QDir(folder).relativeFilePath(file.fileName());
-        if (it.fileInfo().isDir())
-            entries.insert(path + u'/', {});
-        else if (file.open(QIODevice::ReadOnly))
-            entries.insert(path,
-                           QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256));
+        entries.insert(QDir(folder).relativeFilePath(file.fileName()) +
+                           (it.fileInfo().isDir() ? u"/"_qs : QString()),
+                       it.fileInfo().isFile() && file.open(QIODevice::ReadOnly) ? file.readAll()
+                                                                                : QByteArray());
     }
     return entries;
 }
@@ -77,17 +76,15 @@ QString summary(const QString &fileName) {
 // Checks what the folder holds ("path/" of a folder, "path=summary" of a file; sorted, joined
 // by "; ") and that the jobs listed each of its files once.
 void checkFolder(const QString &folder, const QString &expected, const QList<QUrl> &listed) {
-    QStringList found, files, names;
-    for (const QString &path : contents(folder).keys()) {
+    const QStringList paths = contents(folder).keys();
+    QStringList found, names;
+    for (const QString &path : paths)
         found.append(path.endsWith(u'/') ? path : path + u'=' + summary(folder + u'/' + path));
-        if (!path.endsWith(u'/'))
-            files.append(path);
-    }
     QCOMPARE(found.join(u"; "_qs), expected);
     for (const QUrl &file : listed)
         names.append(QDir(folder).relativeFilePath(file.toLocalFile()));
     names.sort();
-    QCOMPARE(names, files);
+    QCOMPARE(names, paths.filter(QRegularExpression(u"[^/]$"_qs)));
 }
 
 } // namespace
@@ -98,10 +95,10 @@ class TestRealTools : public QObject {
     QTemporaryDir m_dir;
     HttpServer m_server;
     ToolPaths m_tools;
-    // What the last job showed: each fraction, each "index/count" in the playlist, each state.
+    // What the last job showed: each fraction, each " index/count" in the playlist, each state.
     struct {
         QList<double> fractions;
-        QStringList positions;
+        QString positions;
         QList<State> states;
     } m_seen;
 
@@ -113,8 +110,7 @@ class TestRealTools : public QObject {
             ending = u"failed: "_qs + failed->message;
         else if (!std::holds_alternative<DownloadJob::Finished>(job->state()))
             ending = u"state %1"_qs.arg(job->state().index());
-        return (QStringList{job->title().value_or(QString())} + m_seen.positions).join(u' ') +
-               u": "_qs + ending;
+        return job->title().value_or(QString()) + m_seen.positions + u": "_qs + ending;
     }
 
     // Adds one request ("path format"; a feed as a playlist) and returns its job; what the job
@@ -131,10 +127,10 @@ class TestRealTools : public QObject {
                     [this, job] { m_seen.states.append(job->state()); });
             // Read once the whole event has been applied.
             connect(job, &DownloadJob::changed, this, [this, job] {
-                const QString position = u"%1/%2"_qs.arg(job->playlistIndex().value_or(0))
+                const QString position = u" %1/%2"_qs.arg(job->playlistIndex().value_or(0))
                                              .arg(job->playlistCount().value_or(0));
                 if (job->playlistIndex() && !m_seen.positions.endsWith(position))
-                    m_seen.positions.append(position);
+                    m_seen.positions += position;
             });
         });
         queue.add({DownloadRequest{m_server.url(path),
@@ -164,45 +160,39 @@ private Q_SLOTS:
                    QUrl::fromLocalFile(dir.filePath(u"bin/deno"_qs))};
 
         const QString media = dir.filePath(u"media"_qs), full = dir.filePath(u"full.mp4"_qs);
+        const QUrl base = m_server.url(u"/"_qs);
+        using namespace MediaFixtures;
         // In order; other/clip.mp4 is another video under the title of clip.mp4.
         for (const QString &problem :
-             {MediaFixtures::dash(media + u"/dash"_qs, 3),
-              MediaFixtures::clip(media + u"/clip.mp4"_qs, {640, 360}, 2),
-              MediaFixtures::clip(media + u"/other/clip.mp4"_qs, {320, 240}, 3),
-              MediaFixtures::clip(full, {1920, 1080}, 10),
-              MediaFixtures::fragmented(full, media, {1920, 1080}, 2),
-              MediaFixtures::mp3Audio(media + u"/long-mp3.mp4"_qs, longMp3Seconds)})
+             {dash(media + u"/dash"_qs, 3), clip(media + u"/clip.mp4"_qs, {640, 360}, 2),
+              clip(media + u"/other/clip.mp4"_qs, {320, 240}, 3), clip(full, {1920, 1080}, 10),
+              fragmented(full, media, {1920, 1080}, 2),
+              mp3Audio(media + u"/long-mp3.mp4"_qs, longMp3Seconds),
+              feed(media + u"/feed.xml"_qs, u"Loopback Channel"_qs, base,
+                   u"One=one.mp4 Two=two.mp4 Three=three.mp4"_qs),
+              feed(media + u"/feed-missing.xml"_qs, u"Gappy Channel"_qs, base,
+                   u"One=one.mp4 Gone=gone.mp4 Three=three.mp4"_qs),
+              feed(media + u"/intros.xml"_qs, u"Intro Channel"_qs, base,
+                   u"Intro=clip.mp4 Intro=other/clip.mp4"_qs)})
             QCOMPARE(problem, QString());
         for (const QString &name : {u"one"_qs, u"two"_qs, u"three"_qs, u"slow"_qs})
             QVERIFY(QFile::copy(media + u"/clip.mp4"_qs, media + u'/' + name + u".mp4"_qs));
-
-        const auto serve = [this](const QString &path, const QByteArray &body) {
-            static const QHash<QString, QByteArray> types{
-                {u"mpd"_qs, "application/dash+xml"},
-                {u"m3u8"_qs, "application/vnd.apple.mpegurl"},
-                {u"m4a"_qs, "audio/mp4"},
-                {u"xml"_qs, "application/rss+xml"}};
-            // About 40 KB/s for slow.mp4: long enough to cancel in flight.
-            m_server.route(path, {.headers = {{"Content-Type",
-                                               types.value(QFileInfo(path).suffix(), "video/mp4")}},
-                                  .body = body,
-                                  .chunkSize = path == u"/slow.mp4"_qs ? 2048 : 0,
-                                  .interval = std::chrono::milliseconds(50),
-                                  .cutAfter = {}});
-        };
+        const QHash<QString, QByteArray> types{{u"mpd"_qs, "application/dash+xml"},
+                                               {u"m3u8"_qs, "application/vnd.apple.mpegurl"},
+                                               {u"m4a"_qs, "audio/mp4"},
+                                               {u"xml"_qs, "application/rss+xml"}};
         for (QDirIterator it(media, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
             QFile file(it.next());
             QVERIFY(file.open(QIODevice::ReadOnly));
-            serve(u'/' + QDir(media).relativeFilePath(file.fileName()), file.readAll());
+            const QString path = u'/' + QDir(media).relativeFilePath(file.fileName());
+            // About 40 KB/s for slow.mp4: long enough to cancel in flight.
+            m_server.route(path, {.headers = {{"Content-Type",
+                                               types.value(QFileInfo(path).suffix(), "video/mp4")}},
+                                  .body = file.readAll(),
+                                  .chunkSize = path == u"/slow.mp4"_qs ? 2048 : 0,
+                                  .interval = std::chrono::milliseconds(50),
+                                  .cutAfter = {}});
         }
-        const QUrl base = m_server.url(u"/"_qs);
-        using MediaFixtures::feed;
-        serve(u"/feed.xml"_qs,
-              feed(u"Loopback Channel"_qs, base, u"One=one.mp4 Two=two.mp4 Three=three.mp4"_qs));
-        serve(u"/feed-missing.xml"_qs,
-              feed(u"Gappy Channel"_qs, base, u"One=one.mp4 Gone=gone.mp4 Three=three.mp4"_qs));
-        serve(u"/intros.xml"_qs,
-              feed(u"Intro Channel"_qs, base, u"Intro=clip.mp4 Intro=other/clip.mp4"_qs));
     }
 
     // Downloads one after the other into one folder; each must end as `shows` says (a pattern
@@ -269,23 +259,18 @@ private Q_SLOTS:
             job = add(queue, download, folder);
             QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
             const QString shown = report(job);
-            QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(shows))
-                         .match(shown)
-                         .hasMatch(),
+            QVERIFY2(shown.contains(QRegularExpression(QRegularExpression::anchoredPattern(shows))),
                      qPrintable(shown));
             listed += job->files();
-            const QMap<QString, QByteArray> after = contents(folder);
-            for (auto it = before.cbegin(); it != before.cend(); ++it)
-                QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()));
+            for (const QString &path : before.keys())
+                QVERIFY2(contents(folder).value(path) == before.value(path), qPrintable(path));
         }
         QFETCH(QString, leaves);
         checkFolder(folder, leaves, listed);
         if (steps == 0)
             return;
-        QString bar;
-        QDebug(&bar) << m_seen.fractions;
         QVERIFY2(m_seen.fractions.size() > steps && std::ranges::is_sorted(m_seen.fractions),
-                 qPrintable(bar));
+                 qPrintable(QDebug::toString(m_seen.fractions)));
         QCOMPARE(job->fraction(), 1.0);
         QCOMPARE(m_seen.fractions.last(), 1.0);
         // Where the video part ends and the audio part begins.
@@ -328,18 +313,14 @@ private Q_SLOTS:
                         download.section(u' ', 1)});
             QVERIFY(host.waitForStarted());
         }
-        // The job's processes: those of the folder but a host's, which is in this test's group.
-        const auto jobProcesses = [&folder] {
-            QMultiHash<qint64, QByteArray> found = processes(folder);
-            found.remove(::getpgrp());
-            return found;
-        };
-        // In flight: the bar has moved; else ffmpeg works below yt-dlp.
+        // In flight: the bar has moved; else ffmpeg works below yt-dlp. The job's processes are
+        // those of the folder (but a host's, which is in this test's group).
         const bool inFlight = download.startsWith(u"/slow"_qs);
-        QTRY_VERIFY_WITH_TIMEOUT(inFlight ? job->fraction() > 0
-                                          : jobProcesses().values().join().contains(" (ffmpeg) "),
+        QTRY_VERIFY_WITH_TIMEOUT(inFlight
+                                     ? job->fraction() > 0
+                                     : processes(folder).values().join().contains(" (ffmpeg) "),
                                  toolTimeout);
-        const QList<qint64> groups = jobProcesses().uniqueKeys();
+        const QList<qint64> groups = processes(folder).uniqueKeys();
         QVERIFY(!groups.isEmpty());
         if (signal) {
             ::kill(static_cast<pid_t>(host.processId()), signal);

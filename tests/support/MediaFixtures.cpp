@@ -97,13 +97,12 @@ QString MediaFixtures::fragmented(const QString &clip, const QString &folder, QS
     // out the codecs when it copies streams; yt-dlp needs them to tell the variant's H.264 video
     // from the audio.
     for (const QString &name : {u"video"_qs, u"audio"_qs}) {
-        commands.append(input +
-                        u" -map 0:%1 -c copy -f hls -hls_time %2 -hls_playlist_type vod "
-                        "-hls_segment_type fmp4 -hls_fmp4_init_filename %3-init.mp4 "
-                        "-hls_segment_filename"_qs.arg(name.at(0))
-                            .arg(segmentSeconds)
-                            .arg(name) +
-                        quoted(hls + name + u"-%d.m4s"_qs) + quoted(hls + name + u".m3u8"_qs));
+        commands.append(
+            input +
+            u" -map 0:%1 -c copy -f hls -hls_time %2 -hls_playlist_type vod "
+            "-hls_segment_type fmp4 -hls_fmp4_init_filename %3-init.mp4 "
+            "-hls_segment_filename"_qs.arg(name.first(1), QString::number(segmentSeconds), name) +
+            quoted(hls + name + u"-%d.m4s"_qs) + quoted(hls + name + u".m3u8"_qs));
     }
     return run(commands, hls + u"master.m3u8"_qs, uR"(#EXTM3U
 #EXT-X-VERSION:7
@@ -113,7 +112,8 @@ video.m3u8
 )"_qs.arg(QString::number(size.width()), QString::number(size.height())));
 }
 
-QByteArray MediaFixtures::feed(const QString &title, const QUrl &base, const QString &items) {
+QString MediaFixtures::feed(const QString &fileName, const QString &title, const QUrl &base,
+                            const QString &items) {
     QString xml = uR"(<?xml version="1.0" encoding="UTF-8"?>
 <rss version="2.0"><channel><title>%1</title><link>http://127.0.0.1/</link>
 <description>Generated</description>)"_qs.arg(title.toHtmlEscaped());
@@ -125,5 +125,5 @@ QByteArray MediaFixtures::feed(const QString &title, const QUrl &base, const QSt
                    .arg(item.section(u'=', 0, 0).toHtmlEscaped(), QString::number(++number),
                         link.toString(QUrl::FullyEncoded).toHtmlEscaped());
     }
-    return (xml + u"\n</channel></rss>\n"_qs).toUtf8();
+    return run({}, fileName, xml + u"\n</channel></rss>\n"_qs);
 }

@@ -2,7 +2,6 @@
 
 #include <QSize>
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 
 // Media for the real-tool tests and benchmarks, generated with ffmpeg at run time: a few
@@ -36,6 +35,6 @@ QString fragmented(const QString &clip, const QString &folder, QSize size, int s
 
 // An RSS feed titled `title` with one item per "title=link" in `items` (separated by spaces),
 // the links resolved against `base`.
-QByteArray feed(const QString &title, const QUrl &base, const QString &items);
+QString feed(const QString &fileName, const QString &title, const QUrl &base, const QString &items);
 
 } // namespace MediaFixtures
