@@ -13,32 +13,25 @@ const QString aac = u" -c:a aac -b:a 64k"_qs;
 // ffmpeg's inputs: a test pattern of `size` at 25 frames a second (none for an empty size),
 // and a tone.
 QString sources(QSize size, int seconds) {
-    const QString tone = u" -f lavfi -i sine=frequency=440:duration=%1"_qs.arg(seconds);
-    if (size.isEmpty())
-        return tone;
-    return u" -f lavfi -i testsrc=size=%1x%2:rate=25:duration=%3"_qs.arg(size.width())
-               .arg(size.height())
-               .arg(seconds) +
-           tone;
+    const QString video = u" -f lavfi -i testsrc=size=%1x%2:rate=25:duration=%3"_qs;
+    return (size.isEmpty() ? QString() : video.arg(size.width()).arg(size.height()).arg(seconds)) +
+           u" -f lavfi -i sine=frequency=440:duration=%1"_qs.arg(seconds);
 }
 
-QString quoted(const QString &fileName) {
-    return u" \""_qs + fileName + u'"';
-}
+const auto quoted = [](const QString &fileName) { return QString(u" \""_qs + fileName + u'"'); };
 
 // Runs ffmpeg once per command line (file names in double quotes), up to the first that fails;
 // then writes `text` into `fileName`, if any.
 QString run(const QStringList &commands, const QString &fileName = {}, const QString &text = {}) {
     for (const QString &command : commands) {
         QProcess process; // kills ffmpeg when it has not finished in time
-        process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(
             MediaFixtures::ffmpeg(),
             QProcess::splitCommand(QString(u"-hide_banner -loglevel error -y"_qs + command)));
         if (!process.waitForFinished(120'000) || process.exitStatus() != QProcess::NormalExit ||
             process.exitCode() != 0)
             return u"ffmpeg failed: "_qs + process.errorString() + u"; "_qs +
-                   QString::fromUtf8(process.readAll());
+                   QString::fromUtf8(process.readAllStandardError());
     }
     QFile file(fileName);
     if (!fileName.isEmpty() && (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0))
