@@ -9,154 +9,82 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QSet>
-#include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
-#include <memory>
 #include <unistd.h>
 
 using State = DownloadJob::State;
 
-Q_DECLARE_METATYPE(OutputFormat)
-
 namespace {
 
 constexpr int toolTimeout = 180'000;
+constexpr int longMp3Seconds = 3600;
 
-template <typename Case> bool is(const DownloadJob *job) {
-    return std::holds_alternative<Case>(job->state());
-}
-
-struct Stream {
-    QString type;
-    QString codec;
-    int height = 0;
-};
-
-QList<Stream> probe(const QString &fileName) {
-    QProcess ffprobe;
-    ffprobe.start(u"/usr/bin/ffprobe"_qs,
-                  {u"-v"_qs, u"error"_qs, u"-show_entries"_qs,
-                   u"stream=codec_type,codec_name,height"_qs, u"-of"_qs, u"json"_qs, fileName});
-    if (!ffprobe.waitForFinished(60'000))
-        return {};
-    QList<Stream> streams;
-    const QJsonArray array =
-        QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object()[u"streams"_qs].toArray();
-    for (const QJsonValue &value : array) {
-        const QJsonObject stream = value.toObject();
-        streams.append({stream[u"codec_type"_qs].toString(), stream[u"codec_name"_qs].toString(),
-                        stream[u"height"_qs].toInt()});
-    }
-    return streams;
-}
-
-// The processes whose command line mentions `text`, with their process groups.
-QList<std::pair<qint64, qint64>> processesMentioning(const QByteArray &text) {
-    QList<std::pair<qint64, qint64>> found;
-    const QStringList entries = QDir(u"/proc"_qs).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        QFile cmdline(u"/proc/"_qs + entry + u"/cmdline"_qs);
-        if (!number || !cmdline.open(QIODevice::ReadOnly) || !cmdline.readAll().contains(text))
+// The live processes (zombies aside) outside this test's process group whose command line
+// mentions `text`: their stat lines ("pid (name) state parent group ...", where the name may
+// hold anything) by process group.
+QMultiHash<qint64, QByteArray> processes(const QString &text = {}) {
+    QMultiHash<qint64, QByteArray> found;
+    for (const QString &pid : QDir(u"/proc"_qs).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(u"/proc/"_qs + pid + u"/stat"_qs),
+            arguments(u"/proc/"_qs + pid + u"/cmdline"_qs);
+        if (!stat.open(QIODevice::ReadOnly) || !arguments.open(QIODevice::ReadOnly) ||
+            (!text.isEmpty() && !arguments.readAll().contains(text.toUtf8())))
             continue;
-        QFile stat(u"/proc/"_qs + entry + u"/stat"_qs);
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // After "(name)": state, parent, group.
-        const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
-        if (fields.size() > 2 && fields.at(0) != "Z")
-            found.append({pid, fields.at(2).toLongLong()});
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields.at(0) != "Z" && fields.at(2).toLongLong() != ::getpgrp())
+            found.insert(fields.at(2).toLongLong(), line);
     }
     return found;
 }
 
-// Whether any process, zombies aside, still belongs to the group.
-bool groupAlive(qint64 group) {
-    const QStringList entries = QDir(u"/proc"_qs).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        QFile stat(u"/proc/"_qs + entry + u"/stat"_qs);
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
-        if (fields.size() > 2 && fields.at(0) != "Z" && fields.at(2).toLongLong() == group)
-            return true;
-    }
-    return false;
-}
-
-// Every file under the folder but Tovik's hidden staging folders: its path relative to the
-// folder, and a digest of its bytes.
-QHash<QString, QByteArray> contents(const QString &folder) {
-    QHash<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+// Every entry under the folder but Tovik's hidden staging folders, by path relative to the
+// folder (a folder's ends in '/'), with its bytes.
+QMap<QString, QByteArray> contents(const QString &folder) {
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         QFile file(it.next());
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        QCryptographicHash digest(QCryptographicHash::Sha256);
-        digest.addData(&file);
-        files.insert(QDir(folder).relativeFilePath(file.fileName()), digest.result());
+        entries.insert(QDir(folder).relativeFilePath(file.fileName()) +
+                           (it.fileInfo().isDir() ? u"/"_qs : QString()),
+                       it.fileInfo().isFile() && file.open(QIODevice::ReadOnly) ? file.readAll()
+                                                                                : QByteArray());
     }
-    return files;
+    return entries;
 }
 
-double durationOf(const QString &fileName) {
+// A media file's streams ("codec/height" of a video), sorted, and its length in whole seconds:
+// "aac h264/720 3s".
+QString summary(const QString &fileName) {
     QProcess ffprobe;
-    ffprobe.start(u"/usr/bin/ffprobe"_qs,
-                  {u"-v"_qs, u"error"_qs, u"-show_entries"_qs, u"format=duration"_qs, u"-of"_qs,
-                   u"default=noprint_wrappers=1:nokey=1"_qs, fileName});
-    if (!ffprobe.waitForFinished(60'000))
-        return -1;
-    return ffprobe.readAllStandardOutput().trimmed().toDouble();
+    ffprobe.start(u"/usr/bin/ffprobe"_qs, {u"-v"_qs, u"error"_qs, u"-show_entries"_qs,
+                                           u"stream=codec_name,height:format=duration"_qs,
+                                           u"-of"_qs, u"csv=p=0"_qs, fileName});
+    ffprobe.waitForFinished(60'000);
+    QStringList lines = QString::fromUtf8(ffprobe.readAllStandardOutput())
+                            .replace(u',', u'/')
+                            .split(u'\n', Qt::SkipEmptyParts);
+    const double seconds = lines.isEmpty() ? -1 : lines.takeLast().toDouble();
+    lines.sort();
+    return (lines << QString::number(qRound(seconds)) + u's').join(u' ');
 }
 
-constexpr int longMp3Seconds = 3600;
-
-// Whether an ffmpeg works on the folder, below yt-dlp (not in this test's process group).
-bool ffmpegRunsFor(const QString &folder) {
-    const QList<std::pair<qint64, qint64>> processes = processesMentioning(folder.toUtf8());
-    return std::any_of(processes.cbegin(), processes.cend(), [](const auto &process) {
-        QFile name(u"/proc/"_qs + QString::number(process.first) + u"/comm"_qs);
-        return process.second != ::getpgrp() && name.open(QIODevice::ReadOnly) &&
-               name.readAll().trimmed() == "ffmpeg";
-    });
-}
-
-QByteArray contentType(const QString &fileName) {
-    if (fileName.endsWith(u".mpd"_qs))
-        return "application/dash+xml";
-    if (fileName.endsWith(u".m3u8"_qs))
-        return "application/vnd.apple.mpegurl";
-    if (fileName.endsWith(u".m4a"_qs))
-        return "audio/mp4";
-    if (fileName.endsWith(u".xml"_qs))
-        return "application/rss+xml";
-    return "video/mp4";
-}
-
-// The first fraction below the one before it, with the whole sequence; empty when there is none.
-QString stepBack(const QList<double> &fractions) {
-    for (qsizetype i = 1; i < fractions.size(); ++i) {
-        if (fractions.at(i) < fractions.at(i - 1)) {
-            QStringList all;
-            for (double fraction : fractions)
-                all.append(QString::number(fraction, 'f', 3));
-            return u"fraction %1 after %2 in: %3"_qs.arg(fractions.at(i))
-                .arg(fractions.at(i - 1))
-                .arg(all.join(u' '));
-        }
-    }
-    return {};
+// Checks what the folder holds ("path/" of a folder, "path=summary" of a file; sorted, joined
+// by "; ") and that the jobs listed each of its files once.
+void checkFolder(const QString &folder, const QString &expected, const QList<QUrl> &listed) {
+    const QStringList paths = contents(folder).keys();
+    QStringList found, names;
+    for (const QString &path : paths)
+        found.append(path.endsWith(u'/') ? path : path + u'=' + summary(folder + u'/' + path));
+    QCOMPARE(found.join(u"; "_qs), expected);
+    for (const QUrl &file : listed)
+        names.append(QDir(folder).relativeFilePath(file.toLocalFile()));
+    names.sort();
+    QCOMPARE(names, paths.filter(QRegularExpression(u"[^/]$"_qs)));
 }
 
 } // namespace
@@ -164,426 +92,261 @@ QString stepBack(const QList<double> &fractions) {
 class TestRealTools : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void dashVideo720();
-    void dashAudio();
-    void fragmented_data();
-    void fragmented();
-    void feedAsPlaylist();
-    void feedWithMissingEntry();
-    void missingVideo();
-    void cancelInFlight();
-    void keepsEveryFile_data();
-    void keepsEveryFile();
-    void cancelDuringExtractionThenRetry();
-    void endedTovikLeavesNoFfmpeg_data();
-    void endedTovikLeavesNoFfmpeg();
-
-private:
-    // Adds one request and returns its job; every fraction it shows is recorded.
-    DownloadJob *add(DownloadQueue &queue, const QString &path, OutputFormat format,
-                     bool includePlaylist, const QString &folder);
-    void serve(const QString &path, const QByteArray &body, qsizetype chunkSize = 0);
-    // Serves "/long-mp3.mp4", made on first use; false when it cannot be made.
-    bool serveLongMp3();
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<HttpServer> m_server;
+    QTemporaryDir m_dir;
+    HttpServer m_server;
     ToolPaths m_tools;
-    QList<double> m_fractions;
-    QList<std::pair<std::optional<qint64>, std::optional<qint64>>> m_positions;
-    QList<State> m_states;
-};
+    // What the last job showed: each fraction, each " index/count" in the playlist, each state.
+    struct {
+        QList<double> fractions;
+        QString positions;
+        QList<State> states;
+    } m_seen;
 
-void TestRealTools::initTestCase() {
-    const QString ytdlp = YtDlpShim::realYtDlp();
-    if (ytdlp.isEmpty() || MediaFixtures::ffmpeg().isEmpty() ||
-        !QFileInfo(u"/usr/bin/ffprobe"_qs).isExecutable())
-        QSKIP("Needs Debian's yt-dlp, ffmpeg and ffprobe (apt-get install yt-dlp ffmpeg)");
-
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    const QDir dir(m_dir->path());
-    QVERIFY(dir.mkpath(u"home/.cache"_qs) && dir.mkpath(u"bin"_qs) && dir.mkpath(u"media"_qs));
-    // yt-dlp keeps a cache under HOME; the user's stays untouched.
-    qputenv("HOME", QFile::encodeName(dir.filePath(u"home"_qs)));
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(u"home/.cache"_qs)));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(u"home/.config"_qs)));
-
-    const QString shim = YtDlpShim::write(dir.filePath(u"bin"_qs), ytdlp);
-    QVERIFY(!shim.isEmpty());
-    m_tools = {QUrl::fromLocalFile(shim), QUrl::fromLocalFile(MediaFixtures::ffmpeg()),
-               QUrl::fromLocalFile(dir.filePath(u"bin/deno"_qs))};
-
-    const QString media = dir.filePath(u"media"_qs);
-    QCOMPARE(MediaFixtures::dash(media + u"/dash"_qs, 3), QString());
-    QCOMPARE(MediaFixtures::clip(media + u"/clip.mp4"_qs, {640, 360}, 2), QString());
-    const QString full = dir.filePath(u"full.mp4"_qs);
-    QCOMPARE(MediaFixtures::clip(full, {1920, 1080}, 10), QString());
-    QCOMPARE(MediaFixtures::segmentedDash(full, media + u"/segments"_qs, 2), QString());
-    QCOMPARE(MediaFixtures::hls(full, media + u"/hls"_qs, {1920, 1080}, 2), QString());
-
-    m_server = std::make_unique<HttpServer>();
-    QDirIterator files(media, QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        const QString fileName = files.next();
-        QFile file(fileName);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        serve(u'/' + QDir(media).relativeFilePath(fileName), file.readAll());
+    // What the last job shows in the end: "title index/count...: finished", "…: warning: …",
+    // "…: failed: …", or "…: state" and the index of another.
+    QString report(const DownloadJob *job) const {
+        QString ending = job->warning() ? u"warning: "_qs + *job->warning() : u"finished"_qs;
+        if (const auto *failed = std::get_if<DownloadJob::Failed>(&job->state()))
+            ending = u"failed: "_qs + failed->message;
+        else if (!std::holds_alternative<DownloadJob::Finished>(job->state()))
+            ending = u"state %1"_qs.arg(job->state().index());
+        return job->title().value_or(QString()) + m_seen.positions + u": "_qs + ending;
     }
-    QFile clip(media + u"/clip.mp4"_qs);
-    QVERIFY(clip.open(QIODevice::ReadOnly));
-    const QByteArray clipBytes = clip.readAll();
-    serve(u"/one.mp4"_qs, clipBytes);
-    serve(u"/two.mp4"_qs, clipBytes);
-    serve(u"/three.mp4"_qs, clipBytes);
-    // About 40 KB/s: long enough to cancel in flight.
-    serve(u"/slow.mp4"_qs, clipBytes, 2048);
 
-    const auto link = [this](const QString &path) { return m_server->url(path); };
-    serve(u"/feed.xml"_qs,
-          MediaFixtures::feed(u"Loopback Channel"_qs, {{u"One"_qs, link(u"/one.mp4"_qs)},
-                                                       {u"Two"_qs, link(u"/two.mp4"_qs)},
-                                                       {u"Three"_qs, link(u"/three.mp4"_qs)}}));
-    serve(u"/feed-missing.xml"_qs,
-          MediaFixtures::feed(u"Gappy Channel"_qs, {{u"One"_qs, link(u"/one.mp4"_qs)},
-                                                    {u"Gone"_qs, link(u"/gone.mp4"_qs)},
-                                                    {u"Three"_qs, link(u"/three.mp4"_qs)}}));
-    // Another video under the same title as clip.mp4, and a feed of two entries titled alike.
-    const QString other = dir.filePath(u"other-clip.mp4"_qs);
-    QCOMPARE(MediaFixtures::clip(other, {320, 240}, 3), QString());
-    QFile otherClip(other);
-    QVERIFY(otherClip.open(QIODevice::ReadOnly));
-    serve(u"/other/clip.mp4"_qs, otherClip.readAll());
-    serve(u"/intros.xml"_qs,
-          MediaFixtures::feed(u"Intro Channel"_qs, {{u"Intro"_qs, link(u"/clip.mp4"_qs)},
-                                                    {u"Intro"_qs, link(u"/other/clip.mp4"_qs)}}));
-}
-
-void TestRealTools::serve(const QString &path, const QByteArray &body, qsizetype chunkSize) {
-    HttpServer::Response response;
-    response.headers = {{"Content-Type", contentType(path)}};
-    response.body = body;
-    response.chunkSize = chunkSize;
-    response.interval = std::chrono::milliseconds(50);
-    m_server->route(path, response);
-}
-
-DownloadJob *TestRealTools::add(DownloadQueue &queue, const QString &path, OutputFormat format,
-                                bool includePlaylist, const QString &folder) {
-    m_fractions.clear();
-    m_positions.clear();
-    m_states.clear();
-    // The job is made inside add(); watch it before pump starts it.
-    const auto watch = connect(&queue, &DownloadQueue::jobsInserted, this, [this, &queue] {
-        DownloadJob *job = queue.jobs().first();
-        connect(job, &DownloadJob::fractionChanged, this,
-                [this, job] { m_fractions.append(job->fraction()); });
-        // Read once the whole event has been applied.
-        connect(job, &DownloadJob::changed, this, [this, job] {
-            const std::pair position{job->playlistIndex(), job->playlistCount()};
-            if (position.first && (m_positions.isEmpty() || m_positions.last() != position))
-                m_positions.append(position);
+    // Adds one request ("path format"; a feed as a playlist) and returns its job; what the job
+    // shows is recorded.
+    DownloadJob *add(DownloadQueue &queue, const QString &download, const QString &folder) {
+        const QString path = download.section(u' ', 0, 0);
+        m_seen = {};
+        // The job is made inside add(); watch it before pump starts it.
+        const auto watch = connect(&queue, &DownloadQueue::jobsInserted, this, [this, &queue] {
+            DownloadJob *job = queue.jobs().first();
+            connect(job, &DownloadJob::fractionChanged, this,
+                    [this, job] { m_seen.fractions.append(job->fraction()); });
+            connect(job, &DownloadJob::stateChanged, this,
+                    [this, job] { m_seen.states.append(job->state()); });
+            // Read once the whole event has been applied.
+            connect(job, &DownloadJob::changed, this, [this, job] {
+                const QString position = u" %1/%2"_qs.arg(job->playlistIndex().value_or(0))
+                                             .arg(job->playlistCount().value_or(0));
+                if (job->playlistIndex() && !m_seen.positions.endsWith(position))
+                    m_seen.positions += position;
+            });
         });
-        connect(job, &DownloadJob::stateChanged, this,
-                [this, job] { m_states.append(job->state()); });
-    });
-    queue.add({DownloadRequest{m_server->url(path), format, includePlaylist,
-                               QUrl::fromLocalFile(folder)}},
-              m_tools);
-    disconnect(watch);
-    return queue.jobs().first();
-}
-
-void TestRealTools::dashVideo720() {
-    DownloadQueue queue;
-    const QString folder = m_dir->filePath(u"out-dash"_qs);
-    DownloadJob *job = add(queue, u"/dash/manifest.mpd"_qs, OutputFormat::video720, false, folder);
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
-    QVERIFY2(is<DownloadJob::Finished>(job),
-             qPrintable(std::get_if<DownloadJob::Failed>(&job->state())
-                            ? std::get<DownloadJob::Failed>(job->state()).message
-                            : QString()));
-    QCOMPARE(job->warning(), std::nullopt);
-    QCOMPARE(job->files().size(), 1);
-    const QString file = job->files().first().toLocalFile();
-    QVERIFY(file.endsWith(u".mp4"_qs));
-    QCOMPARE(QFileInfo(file).path(), folder);
-    QVERIFY(QFileInfo::exists(file));
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
-
-    const QList<Stream> streams = probe(file);
-    QCOMPARE(streams.size(), 2);
-    const auto video = std::find_if(streams.cbegin(), streams.cend(),
-                                    [](const Stream &s) { return s.type == u"video"_qs; });
-    const auto audio = std::find_if(streams.cbegin(), streams.cend(),
-                                    [](const Stream &s) { return s.type == u"audio"_qs; });
-    QVERIFY(video != streams.cend() && audio != streams.cend());
-    QCOMPARE(video->codec, u"h264"_qs);
-    QVERIFY(video->height > 0 && video->height <= 720);
-    QCOMPARE(audio->codec, u"aac"_qs);
-
-    // One item: its bar only moves forward, through both parts, to the end.
-    QVERIFY(m_fractions.size() > 2);
-    const QString back = stepBack(m_fractions);
-    QVERIFY2(back.isEmpty(), qPrintable(back));
-    QVERIFY(m_fractions.contains(0.9));
-    QCOMPARE(job->fraction(), 1.0);
-    QCOMPARE(m_states, (QList<State>{DownloadJob::Downloading{}, DownloadJob::Processing{},
-                                     DownloadJob::Finished{}}));
-    QCOMPARE(job->playlistIndex(), std::nullopt);
-    // A single video keeps its own title: no playlist title stands in for it.
-    QCOMPARE(job->title().value_or(QString()), QFileInfo(file).completeBaseName());
-}
-
-void TestRealTools::dashAudio() {
-    DownloadQueue queue;
-    const QString folder = m_dir->filePath(u"out-audio"_qs);
-    DownloadJob *job = add(queue, u"/dash/manifest.mpd"_qs, OutputFormat::audio, false, folder);
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
-    QVERIFY(is<DownloadJob::Finished>(job));
-    QCOMPARE(job->files().size(), 1);
-    const QString file = job->files().first().toLocalFile();
-    QVERIFY(file.endsWith(u".m4a"_qs));
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot),
-             QStringList{QFileInfo(file).fileName()});
-    const QList<Stream> streams = probe(file);
-    QCOMPARE(streams.size(), 1);
-    QCOMPARE(streams.first().type, u"audio"_qs);
-    QCOMPARE(streams.first().codec, u"aac"_qs);
-    QVERIFY(m_states.contains(State(DownloadJob::Processing{})));
-}
-
-// Sources that yt-dlp fetches fragment by fragment, its size estimate changing after each one.
-void TestRealTools::fragmented_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<OutputFormat>("format");
-    QTest::newRow("DASH segments, video")
-        << u"/segments/manifest.mpd"_qs << OutputFormat::video1080;
-    QTest::newRow("DASH segments, audio") << u"/segments/manifest.mpd"_qs << OutputFormat::audio;
-    QTest::newRow("HLS, video") << u"/hls/master.m3u8"_qs << OutputFormat::video1080;
-    QTest::newRow("HLS, audio") << u"/hls/master.m3u8"_qs << OutputFormat::audio;
-}
-
-void TestRealTools::fragmented() {
-    QFETCH(QString, path);
-    QFETCH(OutputFormat, format);
-    DownloadQueue queue;
-    const QString folder = m_dir->filePath(QString::fromLatin1(QTest::currentDataTag()));
-    DownloadJob *job = add(queue, path, format, false, folder);
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
-    QVERIFY(is<DownloadJob::Finished>(job));
-    QCOMPARE(job->files().size(), 1);
-    const QList<Stream> streams = probe(job->files().first().toLocalFile());
-    if (format == OutputFormat::audio) {
-        QCOMPARE(streams.size(), 1);
-        QCOMPARE(streams.first().codec, u"aac"_qs);
-    } else {
-        QCOMPARE(streams.size(), 2);
-        QVERIFY(std::any_of(streams.cbegin(), streams.cend(),
-                            [](const Stream &s) { return s.height == 1080; }));
+        queue.add({DownloadRequest{m_server.url(path),
+                                   *outputFormatFromRawValue(download.section(u' ', 1)),
+                                   path.endsWith(u".xml"_qs), QUrl::fromLocalFile(folder)}},
+                  m_tools);
+        disconnect(watch);
+        return queue.jobs().first();
     }
 
-    const QSet<double> distinct(m_fractions.cbegin(), m_fractions.cend());
-    QVERIFY2(distinct.size() > 10, qPrintable(QString::number(distinct.size())));
-    const QString back = stepBack(m_fractions);
-    QVERIFY2(back.isEmpty(), qPrintable(back));
-    QCOMPARE(m_fractions.last(), 1.0);
-}
+private Q_SLOTS:
+    void initTestCase() {
+        const QString ytdlp = YtDlpShim::realYtDlp();
+        if (ytdlp.isEmpty() || MediaFixtures::ffmpeg().isEmpty() ||
+            !QFileInfo(u"/usr/bin/ffprobe"_qs).isExecutable())
+            QSKIP("Needs Debian's yt-dlp, ffmpeg and ffprobe (apt-get install yt-dlp ffmpeg)");
+        const QDir dir(m_dir.path());
+        QVERIFY(m_dir.isValid() && dir.mkpath(u"home/.cache"_qs) && dir.mkpath(u"bin"_qs) &&
+                dir.mkpath(u"media/other"_qs));
+        // yt-dlp keeps a cache under HOME; the user's stays untouched.
+        qputenv("HOME", QFile::encodeName(dir.filePath(u"home"_qs)));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(u"home/.cache"_qs)));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(u"home/.config"_qs)));
+        const QString shim = YtDlpShim::write(dir.filePath(u"bin"_qs), ytdlp);
+        QVERIFY(!shim.isEmpty());
+        m_tools = {QUrl::fromLocalFile(shim), QUrl::fromLocalFile(MediaFixtures::ffmpeg()),
+                   QUrl::fromLocalFile(dir.filePath(u"bin/deno"_qs))};
 
-void TestRealTools::feedAsPlaylist() {
-    DownloadQueue queue;
-    const QString folder = m_dir->filePath(u"out-feed"_qs);
-    DownloadJob *job = add(queue, u"/feed.xml"_qs, OutputFormat::video480, true, folder);
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
-    QVERIFY(is<DownloadJob::Finished>(job));
-    QCOMPARE(job->warning(), std::nullopt);
+        const QString media = dir.filePath(u"media"_qs), full = dir.filePath(u"full.mp4"_qs);
+        const QUrl base = m_server.url(u"/"_qs);
+        using namespace MediaFixtures;
+        // In order; other/clip.mp4 is another video under the title of clip.mp4.
+        for (const QString &problem :
+             {dash(media + u"/dash"_qs, 3), clip(media + u"/clip.mp4"_qs, {640, 360}, 2),
+              clip(media + u"/other/clip.mp4"_qs, {320, 240}, 3), clip(full, {1920, 1080}, 10),
+              fragmented(full, media, {1920, 1080}, 2),
+              mp3Audio(media + u"/long-mp3.mp4"_qs, longMp3Seconds),
+              feed(media + u"/feed.xml"_qs, u"Loopback Channel"_qs, base,
+                   u"One=one.mp4 Two=two.mp4 Three=three.mp4"_qs),
+              feed(media + u"/feed-missing.xml"_qs, u"Gappy Channel"_qs, base,
+                   u"One=one.mp4 Gone=gone.mp4 Three=three.mp4"_qs),
+              feed(media + u"/intros.xml"_qs, u"Intro Channel"_qs, base,
+                   u"Intro=clip.mp4 Intro=other/clip.mp4"_qs)})
+            QCOMPARE(problem, QString());
+        for (const QString &name : {u"one"_qs, u"two"_qs, u"three"_qs, u"slow"_qs})
+            QVERIFY(QFile::copy(media + u"/clip.mp4"_qs, media + u'/' + name + u".mp4"_qs));
+        const QHash<QString, QByteArray> types{{u"mpd"_qs, "application/dash+xml"},
+                                               {u"m3u8"_qs, "application/vnd.apple.mpegurl"},
+                                               {u"m4a"_qs, "audio/mp4"},
+                                               {u"xml"_qs, "application/rss+xml"}};
+        for (QDirIterator it(media, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+            QFile file(it.next());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QString path = u'/' + QDir(media).relativeFilePath(file.fileName());
+            // About 40 KB/s for slow.mp4: long enough to cancel in flight.
+            m_server.route(path, {.headers = {{"Content-Type",
+                                               types.value(QFileInfo(path).suffix(), "video/mp4")}},
+                                  .body = file.readAll(),
+                                  .chunkSize = path == u"/slow.mp4"_qs ? 2048 : 0,
+                                  .interval = std::chrono::milliseconds(50),
+                                  .cutAfter = {}});
+        }
+    }
 
-    // Everything lands in one sub-folder named after the feed.
-    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList{u"Loopback Channel"_qs});
-    const QDir playlist(folder + u"/Loopback Channel"_qs);
-    QCOMPARE(playlist.entryList(QDir::Files, QDir::Name),
-             (QStringList{u"1 - One.mp4"_qs, u"2 - Two.mp4"_qs, u"3 - Three.mp4"_qs}));
-    QCOMPARE(job->files().size(), 3);
-    for (const QUrl &file : job->files())
-        QCOMPARE(QFileInfo(file.toLocalFile()).path(), playlist.path());
-    QCOMPARE(job->title(), u"Loopback Channel"_qs);
-    QCOMPARE(m_positions, (QList<std::pair<std::optional<qint64>, std::optional<qint64>>>{
-                              {1, 3}, {2, 3}, {3, 3}}));
-}
+    // Downloads one after the other into one folder; each must end as `shows` says (a pattern
+    // of report()), leave every file there before it as it was and add its own complete files
+    // under free names. `steps` above 0: the one item's bar moves only forward, through more
+    // than that many fractions, to the end.
+    void downloads_data() {
+        QTest::addColumn<QString>("downloads"); // "path format", joined by ", "
+        QTest::addColumn<QString>("shows");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<QString>("leaves"); // what the folder holds in the end (checkFolder)
+        const auto row = [](const char *tag, const char *downloads, const char *shows, int steps,
+                            const char *leaves) {
+            QTest::newRow(tag) << QString::fromUtf8(downloads) << QString::fromUtf8(shows) << steps
+                               << QString::fromUtf8(leaves);
+        };
+        // A single video keeps its own title: no playlist title stands in for it.
+        row("DASH, 720p", "/dash/manifest.mpd video720", "manifest: finished", 2,
+            "manifest.mp4=aac h264/720 3s");
+        row("DASH, audio", "/dash/manifest.mpd audio", "manifest: finished", 1,
+            "manifest.m4a=aac 3s");
+        // Sources that yt-dlp fetches fragment by fragment, its size estimate changing after each.
+        row("DASH segments, video", "/segments/manifest.mpd video1080", "manifest: finished", 10,
+            "manifest.mp4=aac h264/1080 10s");
+        row("DASH segments, audio", "/segments/manifest.mpd audio", "manifest: finished", 10,
+            "manifest.m4a=aac 10s");
+        row("HLS, video", "/hls/master.m3u8 video1080", "master: finished", 10,
+            "master.mp4=aac h264/1080 10s");
+        row("HLS, audio", "/hls/master.m3u8 audio", "master: finished", 10, "master.m4a=aac 10s");
+        // Everything of a feed lands in one sub-folder named after it.
+        row("a feed", "/feed.xml video480", "Loopback Channel 1/3 2/3 3/3: finished", 0,
+            "Loopback Channel/; Loopback Channel/1 - One.mp4=aac h264/360 2s; "
+            "Loopback Channel/2 - Two.mp4=aac h264/360 2s; "
+            "Loopback Channel/3 - Three.mp4=aac h264/360 2s");
+        row("a feed missing an entry", "/feed-missing.xml video480",
+            "Gappy Channel 1/3 3/3: warning: One item failed: .*404.*", 0,
+            "Gappy Channel/; Gappy Channel/1 - One.mp4=aac h264/360 2s; "
+            "Gappy Channel/3 - Three.mp4=aac h264/360 2s");
+        // yt-dlp's own message, without its "ERROR: [extractor] id: " lead.
+        row("a missing video", "/gone.mp4 video1080",
+            ": failed: Unable to download webpage: HTTP Error 404.*", 0, "");
+        row("video, then the audio of the same link", "/clip.mp4 video720, /clip.mp4 audio",
+            "clip: finished", 0, "clip.m4a=aac 2s; clip.mp4=aac h264/360 2s");
+        row("the same link twice", "/clip.mp4 video720, /clip.mp4 video720", "clip: finished", 0,
+            "clip (1).mp4=aac h264/360 2s; clip.mp4=aac h264/360 2s");
+        row("two videos of one title", "/clip.mp4 video720, /other/clip.mp4 video720",
+            "clip: finished", 0, "clip (1).mp4=aac h264/240 3s; clip.mp4=aac h264/360 2s");
+        row("a feed with two entries of one title", "/intros.xml video480",
+            "Intro Channel 1/2 2/2: finished", 0,
+            "Intro Channel/; Intro Channel/1 - Intro.mp4=aac h264/360 2s; "
+            "Intro Channel/2 - Intro.mp4=aac h264/240 3s");
+    }
 
-void TestRealTools::feedWithMissingEntry() {
-    DownloadQueue queue;
-    const QString folder = m_dir->filePath(u"out-gappy"_qs);
-    DownloadJob *job = add(queue, u"/feed-missing.xml"_qs, OutputFormat::video480, true, folder);
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
-    QVERIFY(is<DownloadJob::Finished>(job));
-    QVERIFY(job->warning());
-    qInfo() << "warning:" << *job->warning();
-    QVERIFY(job->warning()->startsWith(u"One item failed: "_qs));
-    QVERIFY(job->warning()->contains(u"404"_qs));
-    QCOMPARE(QDir(folder + u"/Gappy Channel"_qs).entryList(QDir::Files, QDir::Name),
-             (QStringList{u"1 - One.mp4"_qs, u"3 - Three.mp4"_qs}));
-    QCOMPARE(job->files().size(), 2);
-}
+    void downloads() {
+        QFETCH(QString, downloads);
+        QFETCH(QString, shows);
+        QFETCH(int, steps);
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        DownloadQueue queue;
+        DownloadJob *job = nullptr;
+        QList<QUrl> listed;
+        for (const QString &download : downloads.split(u", "_qs)) {
+            const QMap<QString, QByteArray> before = contents(folder);
+            job = add(queue, download, folder);
+            QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
+            const QString shown = report(job);
+            QVERIFY2(shown.contains(QRegularExpression(QRegularExpression::anchoredPattern(shows))),
+                     qPrintable(shown));
+            listed += job->files();
+            for (const QString &path : before.keys())
+                QVERIFY2(contents(folder).value(path) == before.value(path), qPrintable(path));
+        }
+        QFETCH(QString, leaves);
+        checkFolder(folder, leaves, listed);
+        if (steps == 0)
+            return;
+        // Each fraction above the one before it.
+        QVERIFY2(m_seen.fractions.size() > steps &&
+                     std::ranges::adjacent_find(m_seen.fractions, std::greater_equal<>()) ==
+                         m_seen.fractions.end(),
+                 qPrintable(QDebug::toString(m_seen.fractions)));
+        QCOMPARE(job->fraction(), 1.0);
+        QCOMPARE(m_seen.fractions.last(), 1.0);
+        // Where the video part ends and the audio part begins.
+        QVERIFY(downloads.endsWith(u"audio"_qs) || m_seen.fractions.contains(0.9));
+        QCOMPARE(m_seen.states, (QList<State>{DownloadJob::Downloading{}, DownloadJob::Processing{},
+                                              DownloadJob::Finished{}}));
+    }
 
-void TestRealTools::missingVideo() {
-    DownloadQueue queue;
-    const QString folder = m_dir->filePath(u"out-missing"_qs);
-    DownloadJob *job = add(queue, u"/gone.mp4"_qs, OutputFormat::video1080, false, folder);
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
-    const auto *failure = std::get_if<DownloadJob::Failed>(&job->state());
-    QVERIFY(failure);
-    qInfo() << "message:" << failure->message;
-    // yt-dlp's own message, without its "ERROR: [extractor] id: " lead.
-    QVERIFY(failure->message.startsWith(u"Unable to download webpage: HTTP Error 404"_qs));
-    QVERIFY(job->files().isEmpty());
-}
+    // Stops a download while it runs: cancelled in the queue, or with a signal to a Tovik of
+    // its own. Its processes end with it, and no file is left under a final name.
+    void stop_data() {
+        QTest::addColumn<QString>("download");
+        QTest::addColumn<int>("signal");      // 0: cancelled in the queue
+        QTest::addColumn<QString>("retried"); // what a retry then leaves in the folder
+        QTest::newRow("cancel in flight") << u"/slow.mp4 video720"_qs << 0 << QString();
+        // Extracting M4A audio has ffmpeg re-encode the whole source.
+        const QString extraction = u"/long-mp3.mp4 audio"_qs;
+        QTest::newRow("cancel during extraction, then retry")
+            << extraction << 0 << u"long-mp3.m4a=aac %1s"_qs.arg(longMp3Seconds);
+        QTest::newRow("SIGTERM during extraction") << extraction << SIGTERM << QString();
+        QTest::newRow("SIGKILL during extraction") << extraction << SIGKILL << QString();
+    }
 
-void TestRealTools::cancelInFlight() {
+    void stop() {
 #ifndef Q_OS_LINUX
-    QSKIP("Reads the process table from /proc");
+        QSKIP("Reads the process table from /proc");
 #endif
-    DownloadQueue queue;
-    const QString folder = m_dir->filePath(u"out-cancel"_qs);
-    DownloadJob *job = add(queue, u"/slow.mp4"_qs, OutputFormat::video720, false, folder);
-    QTRY_VERIFY_WITH_TIMEOUT(job->fraction() > 0, toolTimeout);
-    const QList<std::pair<qint64, qint64>> processes = processesMentioning(folder.toUtf8());
-    QVERIFY(!processes.isEmpty());
-    const qint64 group = processes.first().second;
-
-    queue.cancel(job);
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
-    QVERIFY(is<DownloadJob::Cancelled>(job));
-    QVERIFY(job->fraction() < 1.0);
-    QTRY_VERIFY(!groupAlive(group));
-    QVERIFY(processesMentioning(folder.toUtf8()).isEmpty());
-}
-
-// Downloads one after the other into one folder; each must leave every file there before it
-// as it was, and add its own complete files under free names.
-void TestRealTools::keepsEveryFile_data() {
-    QTest::addColumn<QStringList>("downloads"); // "path format playlist"
-    QTest::addColumn<QStringList>("files");     // "relative path=seconds", by name
-    QTest::newRow("video, then the audio of the same link")
-        << QStringList{u"/clip.mp4 720 single"_qs, u"/clip.mp4 audio single"_qs}
-        << QStringList{u"clip.m4a=2"_qs, u"clip.mp4=2"_qs};
-    QTest::newRow("the same link twice")
-        << QStringList{u"/clip.mp4 720 single"_qs, u"/clip.mp4 720 single"_qs}
-        << QStringList{u"clip (1).mp4=2"_qs, u"clip.mp4=2"_qs};
-    QTest::newRow("two videos of one title")
-        << QStringList{u"/clip.mp4 720 single"_qs, u"/other/clip.mp4 720 single"_qs}
-        << QStringList{u"clip (1).mp4=3"_qs, u"clip.mp4=2"_qs};
-    QTest::newRow("a feed with two entries of one title")
-        << QStringList{u"/intros.xml 480 playlist"_qs}
-        << QStringList{u"Intro Channel/1 - Intro.mp4=2"_qs, u"Intro Channel/2 - Intro.mp4=3"_qs};
-}
-
-void TestRealTools::keepsEveryFile() {
-    QFETCH(QStringList, downloads);
-    QFETCH(QStringList, files);
-    const QString folder =
-        m_dir->filePath(u"keep, "_qs + QString::fromLatin1(QTest::currentDataTag()));
-    DownloadQueue queue;
-    QList<QUrl> listed;
-    for (const QString &download : downloads) {
-        const QStringList parts = download.split(u' ');
-        const QHash<QString, QByteArray> before = contents(folder);
-        const OutputFormat format = parts.at(1) == u"audio"_qs ? OutputFormat::audio
-                                    : parts.at(1) == u"480"_qs ? OutputFormat::video480
-                                                               : OutputFormat::video720;
-        DownloadJob *job = add(queue, parts.at(0), format, parts.at(2) == u"playlist"_qs, folder);
-        QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
-        QVERIFY(is<DownloadJob::Finished>(job));
-        QCOMPARE(job->warning(), std::nullopt);
-        listed += job->files();
-        const QHash<QString, QByteArray> after = contents(folder);
-        for (auto it = before.cbegin(); it != before.cend(); ++it)
-            QVERIFY2(after.value(it.key()) == it.value(), qPrintable(it.key()));
+        QFETCH(QString, download);
+        QFETCH(int, signal);
+        QFETCH(QString, retried);
+        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        DownloadQueue queue;
+        QProcess host;
+        DownloadJob *job = signal ? nullptr : add(queue, download, folder);
+        if (signal) {
+            host.start(QString::fromUtf8(QUEUE_HOST),
+                       {m_tools.ytdlp.toLocalFile(),
+                        m_server.url(download.section(u' ', 0, 0)).toString(), folder,
+                        download.section(u' ', 1)});
+            QVERIFY(host.waitForStarted());
+        }
+        // In flight: the bar has moved; else ffmpeg works below yt-dlp. The job's processes are
+        // those of the folder (but a host's, which is in this test's group).
+        const bool inFlight = download.startsWith(u"/slow"_qs);
+        QTRY_VERIFY_WITH_TIMEOUT(inFlight
+                                     ? job->fraction() > 0
+                                     : processes(folder).values().join().contains(" (ffmpeg) "),
+                                 toolTimeout);
+        const QList<qint64> groups = processes(folder).uniqueKeys();
+        QVERIFY(!groups.isEmpty());
+        if (signal) {
+            ::kill(static_cast<pid_t>(host.processId()), signal);
+            QVERIFY(host.waitForFinished(5'000));
+        } else {
+            queue.cancel(job);
+            QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
+            QVERIFY(std::holds_alternative<DownloadJob::Cancelled>(job->state()));
+            QVERIFY(!inFlight || job->fraction() < 1.0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(processes(folder).isEmpty(), 5'000);
+        QVERIFY(std::ranges::none_of(groups,
+                                     [all = processes()](qint64 g) { return all.contains(g); }));
+        // Nothing under a final name: whatever ffmpeg had written stays out of sight.
+        QCOMPARE(contents(folder).keys(), QStringList());
+        if (retried.isEmpty())
+            return;
+        queue.retry(job, m_tools);
+        DownloadJob *retry = queue.jobs().first();
+        QTRY_VERIFY_WITH_TIMEOUT(!retry->isActive(), toolTimeout);
+        QCOMPARE(report(retry), u"long-mp3: finished"_qs);
+        checkFolder(folder, retried, retry->files());
     }
-    QStringList found = contents(folder).keys();
-    found.sort();
-    QStringList expected;
-    for (const QString &file : files)
-        expected.append(file.section(u'=', 0, 0));
-    QCOMPARE(found, expected);
-    QCOMPARE(listed.size(), files.size());
-    for (const QString &file : files) {
-        const QString path = folder + u'/' + file.section(u'=', 0, 0);
-        QVERIFY2(listed.contains(QUrl::fromLocalFile(path)), qPrintable(path));
-        QCOMPARE(qRound(durationOf(path)), file.section(u'=', 1).toInt());
-    }
-}
-
-void TestRealTools::cancelDuringExtractionThenRetry() {
-#ifndef Q_OS_LINUX
-    QSKIP("Reads the process table from /proc");
-#endif
-    QVERIFY(serveLongMp3());
-    const QString folder = m_dir->filePath(u"out-extraction"_qs);
-    DownloadQueue queue;
-    DownloadJob *job = add(queue, u"/long-mp3.mp4"_qs, OutputFormat::audio, false, folder);
-    QTRY_VERIFY_WITH_TIMEOUT(ffmpegRunsFor(folder), toolTimeout);
-    queue.cancel(job);
-    QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
-    QVERIFY(is<DownloadJob::Cancelled>(job));
-    // Nothing under a final name: whatever ffmpeg had written stays out of sight.
-    QCOMPARE(contents(folder).keys(), QStringList());
-
-    queue.retry(job, m_tools);
-    DownloadJob *retried = queue.jobs().first();
-    QTRY_VERIFY_WITH_TIMEOUT(!retried->isActive(), toolTimeout);
-    QVERIFY(is<DownloadJob::Finished>(retried));
-    QCOMPARE(contents(folder).keys(), QStringList{u"long-mp3.m4a"_qs});
-    QCOMPARE(qRound(durationOf(folder + u"/long-mp3.m4a"_qs)), longMp3Seconds);
-}
-
-void TestRealTools::endedTovikLeavesNoFfmpeg_data() {
-    QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGKILL") << SIGKILL;
-}
-
-bool TestRealTools::serveLongMp3() {
-    const QString source = m_dir->filePath(u"media/long-mp3.mp4"_qs);
-    if (QFile::exists(source))
-        return true;
-    const QString complaint = MediaFixtures::mp3Audio(source, longMp3Seconds);
-    QFile file(source);
-    if (!complaint.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        qWarning() << complaint;
-        return false;
-    }
-    serve(u"/long-mp3.mp4"_qs, file.readAll());
-    return true;
-}
-
-void TestRealTools::endedTovikLeavesNoFfmpeg() {
-#ifndef Q_OS_LINUX
-    QSKIP("Reads the process table from /proc");
-#endif
-    QFETCH(int, signal);
-    QVERIFY(serveLongMp3());
-    // A Tovik of its own, extracting M4A audio, which has ffmpeg re-encode the whole source.
-    const QString folder = m_dir->filePath(u"out-ended-"_qs + QString::number(signal));
-    QProcess host;
-    host.start(QString::fromUtf8(QUEUE_HOST),
-               {m_tools.ytdlp.toLocalFile(), m_server->url(u"/long-mp3.mp4"_qs).toString(), folder,
-                rawValue(OutputFormat::audio)});
-    QVERIFY(host.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(ffmpegRunsFor(folder), toolTimeout);
-    // The job's processes: those of the folder but the host, which is in this test's group.
-    QList<std::pair<qint64, qint64>> processes = processesMentioning(folder.toUtf8());
-    processes.removeIf([](const auto &process) { return process.second == ::getpgrp(); });
-
-    ::kill(static_cast<pid_t>(host.processId()), signal);
-    QVERIFY(host.waitForFinished(5'000));
-    QTRY_VERIFY_WITH_TIMEOUT(processesMentioning(folder.toUtf8()).isEmpty(), 5'000);
-    for (const auto &process : processes)
-        QVERIFY(!groupAlive(process.second));
-}
+};
 
 QTEST_GUILESS_MAIN(TestRealTools)
 #include "tst_realtools.moc"
