@@ -6,15 +6,12 @@
 #include <QAbstractListModel>
 #include <QDir>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
 #include <fcntl.h>
-
-using State = DownloadJob::State;
 
 namespace {
 
@@ -25,20 +22,11 @@ bool allFinal(const DownloadQueue &queue) {
 
 // A job's state as the tests write it: "failed: <message>" for a failure.
 QString shown(const DownloadJob *job) {
-    const State &state = job->state();
-    static const QStringList names{u"queued"_qs,   u"downloading"_qs, u"processing"_qs,
-                                   u"finished"_qs, u"cancelled"_qs,   u"failed"_qs};
-    const auto *failure = std::get_if<DownloadJob::Failed>(&state);
-    return names.at(static_cast<qsizetype>(state.index())) +
+    static const QStringList names =
+        u"queued downloading processing finished cancelled failed"_qs.split(u' ');
+    const auto *failure = std::get_if<DownloadJob::Failed>(&job->state());
+    return names.at(static_cast<qsizetype>(job->state().index())) +
            (failure ? u": "_qs + failure->message : QString());
-}
-
-// The whole text matches the pattern, each * in it standing for some text.
-bool matches(const QString &text, const QString &pattern) {
-    QStringList parts = pattern.split(u'*');
-    for (QString &part : parts)
-        part = QRegularExpression::escape(part);
-    return QRegularExpression(u'^' + parts.join(u".+"_qs) + u'$').match(text).hasMatch();
 }
 
 // Records every state the job enters from now on, while the queue lives.
@@ -74,21 +62,6 @@ bool gone(qint64 pid) {
     return fields.isEmpty() || fields.first() == "Z";
 }
 
-bool groupGone(qint64 group) {
-    const QStringList entries = QDir(u"/proc"_qs).entryList(QDir::Dirs);
-    return std::none_of(entries.cbegin(), entries.cend(), [group](const QString &entry) {
-        const QList<QByteArray> fields = procStat(entry.toLongLong());
-        return fields.size() > 2 && fields.at(2).toLongLong() == group && fields.at(0) != "Z";
-    });
-}
-
-qint64 residentBytes() {
-    const QByteArray status = readAll(u"/proc/self/status"_qs);
-    const qsizetype at = status.indexOf("VmRSS:") + 6;
-    return status.mid(at, status.indexOf('\n', at) - at).trimmed().split(' ').first().toLongLong() *
-           1024;
-}
-
 // Follows the queue's list announcements row by row, the way the job list model does; a
 // QAbstractItemModelTester on it catches wrong rows.
 class JobListMirror : public QAbstractListModel {
@@ -115,10 +88,7 @@ public:
     int rowCount(const QModelIndex &parent) const override {
         return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
     }
-    QVariant data(const QModelIndex &index, int role) const override {
-        return role == Qt::DisplayRole ? m_rows.at(index.row())->request().url.toString()
-                                       : QVariant();
-    }
+    QVariant data(const QModelIndex &, int) const override { return {}; }
     QList<DownloadJob *> m_rows;
 
 private:
@@ -198,24 +168,22 @@ private Q_SLOTS:
     }
 
     // One job's run, after a job that holds the other slot and before one that waits for the
-    // slot it frees: its outcome, what it lists, and what it leaves behind.
+    // One job's run: its outcome, what it lists, and what it leaves behind.
     void runs_data() {
-        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("lines");
         // The state, then the title, warning and files where there are any; files under the
         // output folder, or under the job's staging folder. A * stands for any text.
         QTest::addColumn<QString>("outcome");
         // The user's own files in the output folder before the run.
-        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("existing");
         QTest::addColumn<QString>("setup");
         const auto row = [](const char *name, const QString &lines, const QString &outcome,
                             const QString &existing = {}, const QString &setup = {}) {
-            QTest::newRow(name) << lines.split(u';', Qt::SkipEmptyParts) << outcome
-                                << existing.split(u';', Qt::SkipEmptyParts) << setup;
+            QTest::newRow(name) << lines << outcome << existing << setup;
         };
+        // The one row that records what yt-dlp gets.
         row("status 0 wins over error lines, also without a file",
-            u"err ERROR: [generic] a: one;exit 0"_qs, u"finished"_qs);
-        row("one error line", u"err ERROR: [youtube] abc: Video unavailable;exit 1"_qs,
-            u"failed: Video unavailable"_qs);
+            u"args args.txt;fds fds.txt;err ERROR: [generic] a: one;exit 0"_qs, u"finished"_qs);
         row("the last of two error lines",
             u"err ERROR: first;err WARNING: not an error;err ERROR: second;exit 1"_qs,
             u"failed: second"_qs);
@@ -245,7 +213,7 @@ private Q_SLOTS:
         row("cancelled, its whole group stops",
             u"out TKT|x|1|3|Title;file Title.mp4;spawn-child-hang;pids pids.txt;hang"_qs,
             u"cancelled | title: Title | files: Title.mp4"_qs);
-        // Killed 3 s after the request; the slot is free again well within the wait.
+        // Killed 3 s after the request.
         row("cancelled, ignoring SIGTERM", u"ignore-term;spawn-child-hang;pids pids.txt;hang"_qs,
             u"cancelled"_qs);
         // Both hold the job's pipes; one has left the group for a session of its own.
@@ -253,14 +221,11 @@ private Q_SLOTS:
             u"spawn-child-hang;spawn-setsid-hang;pids pids.txt;file a.mp4"_qs,
             u"finished | files: a.mp4"_qs);
         // Never launched: their messages come from the platform.
-        row("missing yt-dlp", {}, u"failed: Could not start yt-dlp: *"_qs, {},
-            u"missing yt-dlp"_qs);
+        row("missing yt-dlp", {}, u"failed: Could not start yt-dlp: *"_qs, {}, u"bin/yt-dlp"_qs);
         row("yt-dlp not executable", {}, u"failed: Could not start yt-dlp: *"_qs, {},
-            u"plain file as yt-dlp"_qs);
-        row("folder under a file", {}, u"failed: *"_qs, {}, u"folder under a file"_qs);
+            u"plain-file"_qs);
+        row("folder under a file", {}, u"failed: *"_qs, {}, u"plain-file/sub"_qs);
         // Finished files move out under free names; nothing of the user's is replaced.
-        row("taken name", u"file Title.mp4"_qs, u"finished | files: Title (1).mp4"_qs,
-            u"Title.mp4"_qs);
         row("first number taken too", u"file Title.mp4"_qs, u"finished | files: Title (2).mp4"_qs,
             u"Title.mp4;Title (1).mp4"_qs);
         row("a video beside the user's audio of the same title", u"file Title.mp4"_qs,
@@ -284,48 +249,37 @@ private Q_SLOTS:
     }
 
     void runs() {
-        QFETCH(QStringList, lines);
-        QFETCH(QStringList, existing);
+        QFETCH(QString, lines);
+        QFETCH(QString, outcome);
+        QFETCH(QString, existing);
+        // Never launched: a path under the test's folder as yt-dlp, or as the output folder.
         QFETCH(QString, setup);
         const QDir out(outDir());
-        for (const QString &name : existing)
+        const QStringList userFiles = existing.split(u';', Qt::SkipEmptyParts);
+        for (const QString &name : userFiles)
             write(out.filePath(name), "the user's own " + name.toUtf8());
-        const QString plain = path(u"plain-file"_qs);
-        write(plain, {});
-        scenario(u"hold"_qs, {u"hang"_qs});
-        scenario(u"next"_qs, {u"exit 0"_qs});
-        scenario(u"run"_qs, QStringList{u"args args.txt"_qs, u"fds fds.txt"_qs} + lines);
+        write(path(u"plain-file"_qs), {});
+        scenario(u"run"_qs, lines.split(u';'));
         ToolPaths tools = m_tools;
-        if (setup == u"missing yt-dlp"_qs)
-            tools.ytdlp = QUrl::fromLocalFile(path(u"bin/yt-dlp"_qs));
-        if (setup == u"plain file as yt-dlp"_qs)
-            tools.ytdlp = QUrl::fromLocalFile(plain);
+        if (setup.contains(u"yt-dlp"_qs) || setup == u"plain-file"_qs)
+            tools.ytdlp = QUrl::fromLocalFile(path(setup));
         DownloadRequest req =
-            request(u"C"_qs, u"run"_qs,
-                    setup == u"folder under a file"_qs ? plain + u"/sub"_qs : QString());
+            request(u"C"_qs, u"run"_qs, setup.endsWith(u"sub"_qs) ? path(setup) : QString());
         req.format = OutputFormat::audio;
         req.includePlaylist = true;
         // A descriptor Tovik holds without close-on-exec, as a library might leave one.
         const int leaked = ::open("/dev/null", O_RDONLY);
-        QVERIFY(leaked > STDERR_FILENO);
-
-        QStringList nextStates;
         DownloadQueue queue;
-        JobListMirror mirror(queue);
-        queue.add({request(u"B"_qs, u"hold"_qs, path(u"hold"_qs))}, m_tools);
-        queue.add({request(u"A"_qs, u"next"_qs, path(u"next"_qs)), req}, tools);
-        DownloadJob *next = queue.jobs().at(0), *job = queue.jobs().at(1);
-        record(next, nextStates, queue);
-        QCOMPARE(states(queue), u"A queued, C downloading, B downloading"_qs);
+        queue.add({req}, tools);
+        DownloadJob *job = queue.jobs().first();
         if (lines.contains(u"pids pids.txt"_qs))
             QTRY_VERIFY(QFile::exists(out.filePath(u"pids.txt"_qs)));
-        if (lines.contains(u"hang"_qs)) {
+        if (lines.endsWith(u";hang"_qs)) {
             QTRY_VERIFY(job->m_process);
             queue.cancel(job);
         }
         QTRY_VERIFY(!job->isActive());
         ::close(leaked);
-        QTRY_COMPARE(nextStates.value(0), u"downloading"_qs);
 
         QStringList seen{shown(job)}, files;
         if (job->title())
@@ -340,59 +294,50 @@ private Q_SLOTS:
         }
         if (!files.isEmpty())
             seen.append(u"files: "_qs + files.join(u", "_qs));
-        QFETCH(QString, outcome);
-        QVERIFY2(matches(seen.join(u" | "_qs), outcome), qPrintable(seen.join(u" | "_qs)));
-        QCOMPARE(job->fraction(), files.isEmpty() ? 0.0 : 1.0);
+        const QString text = seen.join(u" | "_qs);
+        const QStringList part = outcome.split(u'*');
+        QVERIFY2(part.size() == 1 ? text == outcome
+                                  : text.startsWith(part.first()) && text.endsWith(part.last()),
+                 qPrintable(text));
         QVERIFY(!job->m_process);
+        // A finished run removes its folder unless it keeps a file there.
         const bool kept = files.value(0).startsWith(u"staging/"_qs);
-        if (shown(job) == u"finished"_qs)
+        if (shown(job).startsWith(u"finished"_qs))
             QCOMPARE(QFileInfo::exists(job->m_stagingPath), kept);
 
-        if (outcome.endsWith(u'*')) {
-            QVERIFY(!QFile::exists(out.filePath(u"args.txt"_qs)));
-        } else {
-            // yt-dlp gets the arguments for the job, with its staging folder as the output folder.
-            QStringList received =
-                QString::fromUtf8(readAll(out.filePath(u"args.txt"_qs))).split(u'\n');
-            QCOMPARE(received.takeLast(), QString());
+        if (lines.startsWith(u"args"_qs)) {
+            // yt-dlp gets the arguments for the job, with its staging folder as the output
+            // folder, and only standard descriptors of Tovik's.
             const QStringList expected = YTDLPCommand::arguments(req, tools);
-            const qsizetype folder = expected.indexOf(out.path());
-            QVERIFY(folder > 0 && folder < received.size());
-            QVERIFY(job->m_stagingPath.startsWith(out.filePath(u".tovik-"_qs)));
-            QCOMPARE(received.at(folder), job->m_stagingPath);
-            received[folder] = out.path();
-            QCOMPARE(received, expected);
-            // It gets only standard descriptors of Tovik's.
+            QCOMPARE(
+                QString::fromUtf8(readAll(out.filePath(u"args.txt"_qs))),
+                QStringList(expected).replaceInStrings(out.path(), job->m_stagingPath).join(u'\n') +
+                    u'\n');
+            QVERIFY(expected.contains(out.path()));
             const QList<qint64> fds = numbers(out.filePath(u"fds.txt"_qs));
-            QVERIFY(fds.contains(STDOUT_FILENO) && fds.contains(STDERR_FILENO));
-            QVERIFY2(std::all_of(fds.cbegin(), fds.cend(),
-                                 [](qint64 fd) { return fd <= STDERR_FILENO; }),
+            QVERIFY2(fds.contains(STDOUT_FILENO) && fds.contains(STDERR_FILENO) &&
+                         std::ranges::max(fds) <= STDERR_FILENO,
                      qPrintable(QString::number(fds.size()) + u" descriptors"_qs));
         }
-        const QList<qint64> pids = numbers(out.filePath(u"pids.txt"_qs));
-        QCOMPARE(pids.isEmpty(), !lines.contains(u"pids pids.txt"_qs));
-        for (const qint64 pid : pids)
+        for (const qint64 pid : numbers(out.filePath(u"pids.txt"_qs)))
             QTRY_VERIFY2(gone(pid), QByteArray::number(pid).constData());
 
         // The job goes with its staging folder; what stays there, and the user's files, stay.
         const QList<QUrl> saved = job->files();
         queue.remove(job);
-        StagingFolder::removeAbandoned(out.path());
         QCOMPARE(out.entryList({u".tovik-*"_qs}, QDir::AllEntries | QDir::Hidden).size(),
                  kept ? 1 : 0);
+        StagingFolder::removeAbandoned(out.path());
         for (const QUrl &file : saved)
             QCOMPARE(readAll(file.toLocalFile()), QByteArray("fake media\n"));
-        for (const QString &name : existing)
+        for (const QString &name : userFiles)
             QCOMPARE(readAll(out.filePath(name)), "the user's own " + name.toUtf8());
-        QCOMPARE(mirror.m_rows, queue.jobs());
-        drain(queue);
     }
 
     void batchesStartOldestFirstFromTheEnd() {
         scenario(u"hang"_qs, {u"out TKT|x|NA|NA|T"_qs, u"hang"_qs});
         QStringList dStates;
         DownloadQueue queue;
-        JobListMirror mirror(queue);
         const auto add = [&](const QString &names) {
             QList<DownloadRequest> batch;
             for (const QString &name : names.split(u' '))
@@ -404,7 +349,6 @@ private Q_SLOTS:
         // A later batch goes in front and only waits.
         add(u"D E"_qs);
         QCOMPARE(states(queue), u"D queued, E queued, A queued, B downloading, C downloading"_qs);
-        QCOMPARE(mirror.m_rows, queue.jobs());
 
         // Each run that ends starts the next queued job from the end of the list.
         QTRY_VERIFY(queue.jobs().at(4)->m_process);
@@ -445,13 +389,10 @@ private Q_SLOTS:
 
         queue.add({}, m_tools);
         QCOMPARE(aboutToInsert.count(), 0);
-        QVERIFY(!queue.hasActiveJobs());
         queue.add({request(u"F3"_qs, u"ok"_qs)}, m_tools);
         QCOMPARE(active, (QList<QVariantList>{{true}}));
-        QVERIFY(queue.hasActiveJobs());
         QTRY_VERIFY(allFinal(queue));
         QCOMPARE(active, (QList<QVariantList>{{true}, {false}}));
-        QVERIFY(!queue.hasActiveJobs());
 
         queue.add({request(u"Active"_qs, u"hang"_qs)}, m_tools);
         queue.add({request(u"F1"_qs, u"ok"_qs), request(u"X"_qs, u"fail"_qs)}, m_tools);
@@ -463,19 +404,16 @@ private Q_SLOTS:
         // A cancel of a final job changes nothing to be seen.
         QSignalSpy changed(failed, &DownloadJob::changed);
         queue.cancel(failed);
-        QVERIFY(failed->m_cancelRequested);
         QCOMPARE(changed.count(), 0);
 
         // A retry puts a new job into the row and starts it.
         queue.retry(failed, m_tools);
         QCOMPARE(replaced, (QList<QVariantList>{{1}}));
         DownloadJob *fresh = queue.jobs().at(1);
-        QVERIFY(fresh->id() != failed->id());
         QCOMPARE(fresh->request(), request(u"X"_qs, u"fail"_qs));
         QCOMPARE(shown(fresh), u"downloading"_qs);
         QCOMPARE(mirror.m_rows, queue.jobs());
         QTRY_VERIFY(!fresh->isActive());
-        QCOMPARE(active.count(), 3);
         // An active job is neither removed nor cleared.
         const QList<DownloadJob *> jobs = queue.jobs();
         queue.remove(running);
@@ -488,24 +426,21 @@ private Q_SLOTS:
         QCOMPARE(mirror.m_rows, queue.jobs());
         QCOMPARE(removed, (QList<QVariantList>{{3, 3}, {0, 1}}));
         QVERIFY(queue.hasActiveJobs());
-        queue.clearFinished();
-        QCOMPARE(removed.count(), 2);
         // A job no longer listed is not retried.
         queue.retry(fresh, m_tools);
         QCOMPARE(queue.jobs(), QList<DownloadJob *>{running});
-        QCOMPARE(aboutToInsert.count(), 3);
-        QCOMPARE(replaced.count(), 1);
 
         drain(queue);
         QCOMPARE(active.count(), 4);
         queue.remove(running);
         QVERIFY(queue.jobs().isEmpty());
         QCOMPARE(mirror.m_rows, queue.jobs());
-        QCOMPARE(active.count(), 4);
     }
 
-    void fiveHundredJobsTwoAtATime() {
+    // Many short runs, never more than two at a time, and none leaves a descriptor open.
+    void manyJobsTwoAtATime() {
         scenario(u"fast"_qs, {u"out TKT|f|NA|NA|Fast"_qs, u"exit 0"_qs});
+        const qsizetype descriptors = QDir(u"/proc/self/fd"_qs).count();
         DownloadQueue queue;
         qsizetype mostRunning = 0;
         // Running: active and no longer queued.
@@ -522,34 +457,37 @@ private Q_SLOTS:
                 connect(queue.jobs().at(row), &DownloadJob::stateChanged, this, count);
         });
         QList<DownloadRequest> requests;
-        for (int i = 0; i < 500; ++i)
+        for (int i = 0; i < 40; ++i)
             requests.append(request(QString::number(i), u"fast"_qs));
         queue.add(requests, m_tools);
-        QTRY_VERIFY_WITH_TIMEOUT(allFinal(queue), 240'000);
-        QCOMPARE(states(queue).count(u"finished"_qs), 500);
+        QTRY_VERIFY_WITH_TIMEOUT(allFinal(queue), 60'000);
+        QCOMPARE(states(queue).count(u"finished"_qs), 40);
         QCOMPARE(mostRunning, 2);
+        QCOMPARE(QDir(u"/proc/self/fd"_qs).count(), descriptors);
     }
 
     void stagingFolderLifetime() {
         // Leaves a partial download and a half-written file, as a cancelled extraction would.
         scenario(u"halfway"_qs, {u"touch v.mp4.part"_qs, u"touch v.m4a"_qs,
                                  u"touch v.f1.mp4.ytdl"_qs, u"hang"_qs});
+        const QDir out(outDir());
+        // A file and a folder of the user's that only look like Tovik's.
+        write(out.filePath(u".tovik-file"_qs), {});
+        QVERIFY(out.mkpath(u".tovik-users-own"_qs));
         DownloadQueue queue;
         queue.add({request(u"A"_qs, u"halfway"_qs), request(u"A"_qs, u"halfway"_qs)}, m_tools);
         DownloadJob *first = queue.jobs().at(0), *second = queue.jobs().at(1);
         QTRY_VERIFY(first->m_process && second->m_process);
         // The same request twice at once: two folders, side by side.
-        QVERIFY(first->m_stagingPath != second->m_stagingPath);
-        QCOMPARE(QFileInfo(first->m_stagingPath).path(), outDir());
-        QCOMPARE(QFileInfo(second->m_stagingPath).path(), outDir());
-        const QString kept = first->m_stagingPath;
+        const QString kept = first->m_stagingPath, other = second->m_stagingPath;
+        QVERIFY(kept != other);
+        QCOMPARE(QFileInfo(kept).path() + QFileInfo(other).path(), out.path() + out.path());
         QTRY_VERIFY(QFileInfo::exists(kept + u"/v.m4a"_qs));
 
         queue.cancel(first);
         QTRY_COMPARE(shown(first), u"cancelled"_qs);
-        QVERIFY(QFileInfo::exists(kept + u"/v.mp4.part"_qs));
-        QVERIFY(QFileInfo::exists(kept + u"/v.f1.mp4.ytdl"_qs));
-        QVERIFY(!QFileInfo::exists(kept + u"/v.m4a"_qs));
+        QCOMPARE(QDir(kept).entryList(QDir::Files | QDir::Hidden).join(u' '),
+                 u".tovik-staging v.f1.mp4.ytdl v.mp4.part"_qs);
 
         // A retry works in the same folder and finds the partial download there.
         queue.retry(first, m_tools);
@@ -557,47 +495,21 @@ private Q_SLOTS:
         QTRY_VERIFY(retried->m_process);
         QCOMPARE(retried->m_stagingPath, kept);
 
-        // Gone with its job; a folder a run still claims stays until the run ends.
+        // The clean-up at start takes only what carries the marker and no run claims.
+        StagingFolder::removeAbandoned(out.path());
+        QVERIFY(QFileInfo::exists(kept + u"/v.mp4.part"_qs));
         queue.cancel(retried);
         QTRY_COMPARE(shown(retried), u"cancelled"_qs);
-        queue.remove(retried);
-        QVERIFY(!QFileInfo::exists(kept));
-        QVERIFY(QFileInfo::exists(second->m_stagingPath));
+        StagingFolder::removeAbandoned(out.path());
+        QStringList left = out.entryList({u".tovik-*"_qs}, QDir::AllEntries | QDir::Hidden);
+        QStringList want{QFileInfo(other).fileName(), u".tovik-file"_qs, u".tovik-users-own"_qs};
+        left.sort();
+        want.sort();
+        QCOMPARE(left, want);
         queue.shutDown();
         QCOMPARE(shown(second), u"cancelled"_qs);
-        QCOMPARE(QDir(outDir()).entryList({u".tovik-*"_qs}, QDir::AllEntries | QDir::Hidden),
-                 QStringList());
-    }
-
-    void abandonedStagingFolders() {
-        const QDir out(outDir());
-        QVERIFY(out.mkpath(u"."_qs));
-        const auto request = [&out](const QString &link) {
-            return DownloadRequest{QUrl(link), OutputFormat::audio, false,
-                                   QUrl::fromLocalFile(out.path())};
-        };
-        QString left;
-        {
-            StagingFolder staging(request(u"https://example.invalid/x"_qs));
-            left = staging.path();
-            QVERIFY(!left.isEmpty());
-            QVERIFY(QFile(left + u"/a.mp4.part"_qs).open(QIODevice::WriteOnly));
-        }
-        auto claimed = std::make_unique<StagingFolder>(request(u"https://example.invalid/x"_qs));
-        QCOMPARE(claimed->path(), left);
-        const StagingFolder other(request(u"https://example.invalid/y"_qs));
-        QVERIFY(out.mkpath(u".tovik-users-own"_qs));
-        QVERIFY(QFile(out.filePath(u".tovik-file"_qs)).open(QIODevice::WriteOnly));
-
-        // Only what carries the marker and no run claims goes.
-        StagingFolder::removeAbandoned(out.path());
-        QVERIFY(QFileInfo::exists(left + u"/a.mp4.part"_qs));
-        claimed.reset();
-        StagingFolder::removeAbandoned(out.path());
-        QVERIFY(!QFileInfo::exists(left));
-        QVERIFY(QFileInfo::exists(other.path()));
-        QVERIFY(out.exists(u".tovik-users-own"_qs));
-        QVERIFY(out.exists(u".tovik-file"_qs));
+        QCOMPARE(out.entryList({u".tovik-*"_qs}, QDir::Dirs | QDir::Hidden),
+                 QStringList{want.last()});
     }
 
     // Every process of every run ends, however the runs are stopped.
@@ -671,7 +583,6 @@ private Q_SLOTS:
         QTRY_COMPARE(shown(job), u"cancelled"_qs);
         if (beforeTheRun)
             QVERIFY(!QFile::exists(outDir() + u"/launched.txt"_qs));
-        QVERIFY(job->files().isEmpty());
         QCOMPARE(history, (QStringList{u"downloading"_qs, u"cancelled"_qs}));
     }
 
@@ -693,24 +604,33 @@ private Q_SLOTS:
         QCOMPARE(job->fraction(), 4999.0 / 5000.0 * 0.9);
     }
 
+    // Unbounded, the pending line would grow by all Tovik reads: some 20 MB a second.
     void floodWithoutLineFeeds() {
         scenario(u"flood"_qs, {u"flood-unterminated 60"_qs, u"exit 0"_qs});
+        const auto resident = [] {
+            const QByteArray status = readAll(u"/proc/self/status"_qs);
+            const qsizetype at = status.indexOf("VmRSS:") + 6;
+            return status.mid(at, status.indexOf('\n', at) - at)
+                       .trimmed()
+                       .split(' ')[0]
+                       .toLongLong() *
+                   1024;
+        };
         DownloadQueue queue;
-        const qint64 before = residentBytes();
+        const qint64 before = resident();
         qint64 most = before;
         QTimer sampler;
-        connect(&sampler, &QTimer::timeout, this,
-                [&most] { most = std::max(most, residentBytes()); });
+        connect(&sampler, &QTimer::timeout, this, [&] { most = std::max(most, resident()); });
         sampler.start(100);
         queue.add({request(u"A"_qs, u"flood"_qs)}, m_tools);
         DownloadJob *job = queue.jobs().first();
-        QTest::qWait(10'000);
+        QTest::qWait(4'000);
         QVERIFY(job->m_process);
         queue.cancel(job);
         QTRY_COMPARE(shown(job), u"cancelled"_qs);
-        most = std::max(most, residentBytes());
+        most = std::max(most, resident());
         qInfo() << "resident memory grew by" << (most - before) / 1'000'000 << "MB";
-        QVERIFY(most - before < 100'000'000);
+        QVERIFY(most - before < 20'000'000);
     }
 
     void endedTovikLeavesNothing_data() {
@@ -744,7 +664,11 @@ private Q_SLOTS:
         QVERIFY(host.waitForFinished(5'000));
         for (const qint64 pid : pids)
             QTRY_VERIFY2_WITH_TIMEOUT(gone(pid), QByteArray::number(pid).constData(), 5'000);
-        QVERIFY(groupGone(group));
+        const QStringList entries = QDir(u"/proc"_qs).entryList(QDir::Dirs);
+        QVERIFY(std::none_of(entries.cbegin(), entries.cend(), [group](const QString &entry) {
+            const QList<QByteArray> fields = procStat(entry.toLongLong());
+            return fields.size() > 2 && fields.at(2).toLongLong() == group && fields.at(0) != "Z";
+        }));
         // A signal it can catch ends Tovik in order: it cleans up its staging folders too.
         if (signal != SIGKILL) {
             QCOMPARE(host.exitStatus(), QProcess::NormalExit);
