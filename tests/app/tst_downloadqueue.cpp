@@ -204,7 +204,6 @@ private Q_SLOTS:
         m_dir.reset();
     }
 
-    // One job's run, after a job that holds the other slot and before one that waits for the
     // One job's run: its outcome, what it lists, and what it leaves behind.
     void runs_data() {
         QTest::addColumn<QString>("lines");
