@@ -728,28 +728,26 @@ private Q_SLOTS:
         // the system ffmpeg candidates; temporaryParent: where the work folders go, empty for
         // the account's own temporary folder.
         columns<Platform::Kind, QString, QString>({"kind", "names", "temporaryParent"});
-        const QString mac =
-            u"|Using Homebrew|Show in Finder|/opt/homebrew/bin/ffmpeg|/usr/local/bin/ffmpeg"_qs;
-        const QString gnu =
-            u"|Using system ffmpeg|Show in Folder|/usr/bin/ffmpeg|/usr/local/bin/ffmpeg"_qs;
+        // Written as <yt-dlp suffix> <deno target> <ffmpeg os/arch>, expanded below.
+        const QString mac = u"|Using Homebrew|Show in Finder|/opt/homebrew/bin/ffmpeg"_qs;
+        const QString gnu = u"|Using system ffmpeg|Show in Folder|/usr/bin/ffmpeg"_qs;
+        const auto add = [](const char *name, Platform::Kind kind, const QString &compact,
+                            const QString &rest, const QString &parent = {}) {
+            const QStringList p = compact.split(u' ');
+            row(name, kind,
+                u"yt-dlp_" + p[0] + u"|deno-" + p[1] + u".zip|/redirect/latest/" + p[2] +
+                    u"/release/ffmpeg.zip" + rest + u"|/usr/local/bin/ffmpeg",
+                parent);
+        };
         using K = Platform::Kind;
-        row("macOS arm64", K::macOSArm64,
-            u"yt-dlp_macos|deno-aarch64-apple-darwin.zip|/redirect/latest/macos/arm64/release/ffmpeg.zip"_qs +
-                mac,
-            QString());
-        row("macOS x86_64", K::macOSX86_64,
-            u"yt-dlp_macos|deno-x86_64-apple-darwin.zip|/redirect/latest/macos/amd64/release/ffmpeg.zip"_qs +
-                mac,
-            QString());
-        const QString linuxX86 =
-            u"yt-dlp_linux|deno-x86_64-unknown-linux-gnu.zip|/redirect/latest/linux/amd64/release/ffmpeg.zip"_qs +
-            gnu;
-        row("Linux x86_64", K::linuxX86_64, linuxX86, QString());
-        row("temporary folder on another file system", K::linuxX86_64, linuxX86, u"/dev/shm"_qs);
-        row("Linux aarch64", K::linuxAarch64,
-            u"yt-dlp_linux_aarch64|deno-aarch64-unknown-linux-gnu.zip|/redirect/latest/linux/arm64/release/ffmpeg.zip"_qs +
-                gnu,
-            QString());
+        add("macOS arm64", K::macOSArm64, u"macos aarch64-apple-darwin macos/arm64"_qs, mac);
+        add("macOS x86_64", K::macOSX86_64, u"macos x86_64-apple-darwin macos/amd64"_qs, mac);
+        const QString linuxX86 = u"linux x86_64-unknown-linux-gnu linux/amd64"_qs;
+        add("Linux x86_64", K::linuxX86_64, linuxX86, gnu);
+        add("temporary folder on another file system", K::linuxX86_64, linuxX86, gnu,
+            u"/dev/shm"_qs);
+        add("Linux aarch64", K::linuxAarch64,
+            u"linux_aarch64 aarch64-unknown-linux-gnu linux/arm64"_qs, gnu);
     }
 
     void freshInstall() {
