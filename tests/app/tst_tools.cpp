@@ -897,15 +897,14 @@ private Q_SLOTS:
         columns<Route, QString, int, QStringList, int>(
             {"held", "trigger", "passes", "present", "installations"});
         const QString archive = Platform::current().denoArchive;
-        const QStringList none, ytdlp{u"yt-dlp"_qs}, ytdlpAndDeno{u"yt-dlp"_qs, u"deno"_qs};
+        const QStringList none, ytdlp{u"yt-dlp"_qs};
         row("two installations asking for yt-dlp's release", Route(&TestTools::ytdlpApi), QString(),
             0, none, 2);
         row("downloading deno", Route(&TestTools::denoArchive), QString(), 0, ytdlp, 1);
-        row("reading ffmpeg's checksum", Route(&TestTools::ffmpegSums), QString(), 0, ytdlpAndDeno,
-            1);
         row("unpacking deno", Route(), archive, 1, ytdlp, 1);
         row("placing deno", Route(), archive, 2, ytdlp, 1);
     }
+
     // A manager destroyed at an await of an installation, as at quit, removes the work folder
     // at once; the installation, when it resumes, goes no further.
     void destroyedWhileInstalling() {
@@ -968,7 +967,6 @@ private Q_SLOTS:
         columns<QString, QString, bool>({"name", "kind", "removed"});
         const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const QString ours = u"Tovik-" + uuid.toUpper();
-        row("left without a lock", ours, u"folder"_qs, true);
         row("locked by a process that has gone", ours, u"dead lock"_qs, true);
         row("locked by a running installation", ours, u"live lock"_qs, false);
         row("a file", ours, u"file"_qs, false);
