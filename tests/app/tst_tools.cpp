@@ -14,10 +14,6 @@
 #include <QtTest>
 #include <sys/resource.h>
 
-// Responses are written with designated initializers that leave the other fields at their
-// defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 class TestTools;
 using Tool = ToolManager::Tool;
 using namespace std::chrono_literals;
