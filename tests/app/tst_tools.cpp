@@ -13,10 +13,10 @@
 #include <QtNetwork>
 #include <QtTest>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 class TestTools;
 using Tool = ToolManager::Tool;
+using namespace std::chrono_literals;
 using Tools = QList<Tool>;
 // Routes of the release site served otherwise: path, body and status.
 using Spoils = QList<std::tuple<QString, QByteArray, int>>;
@@ -74,30 +74,13 @@ QByteArray randomBytes(qsizetype size, quint32 seed = 7) {
     return bytes;
 }
 
-// Above 0, chunk paces the body in pieces of that many bytes, one per interval; cutAfter
-// closes the connection after that many bytes of the body.
-HttpServer::Response answer(QByteArray body, int status = 200, qsizetype chunk = 0,
-                            std::chrono::milliseconds interval = std::chrono::milliseconds(1),
-                            std::optional<qsizetype> cutAfter = {}) {
-    HttpServer::Response response;
-    response.status = status;
-    response.body = std::move(body);
-    response.chunkSize = chunk;
-    response.interval = interval;
-    response.cutAfter = cutAfter;
-    return response;
-}
-
 QByteArray sha256(const QByteArray &data) {
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
 }
 
 // A latest-release record of the REST API.
 QByteArray release(const QString &tag) {
-    return QJsonDocument(QJsonObject{{u"name"_qs, QString(u"Release " + tag)},
-                                     {u"tag_name"_qs, tag},
-                                     {u"draft"_qs, false}})
-        .toJson();
+    return QJsonDocument(QJsonObject{{u"tag_name"_qs, tag}}).toJson();
 }
 
 QString fields(const Platform &p) {
@@ -111,16 +94,6 @@ qint64 peakResidentKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-// Whether this process still holds a descriptor open on the file (Linux only).
-bool holdsOpen(const QString &path) {
-    const QDir descriptors(u"/proc/self/fd"_qs);
-    const QStringList entries = descriptors.entryList(QDir::Files | QDir::System);
-    return std::any_of(entries.cbegin(), entries.cend(), [&](const QString &entry) {
-        return QFileInfo(descriptors.filePath(entry)).symLinkTarget() ==
-               QFileInfo(path).canonicalFilePath();
-    });
 }
 
 // Everything under a folder, as relative paths, links not followed.
@@ -172,11 +145,6 @@ bool turnUntil(const std::function<bool()> &condition) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
-}
-
-dev_t deviceOf(const QString &path) {
-    struct stat status {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_dev : 0;
 }
 
 bool isExecutableFile(const QString &path) {
@@ -232,13 +200,9 @@ class TestTools : public QObject {
     }
 
     QString ytdlpApi() const { return u"/repos/yt-dlp/yt-dlp/releases/latest"_qs; }
-    QString denoApi() const { return u"/repos/denoland/deno/releases/latest"_qs; }
-    QString ytdlpSums() const {
-        return u"/yt-dlp/yt-dlp/releases/download/2025.01.15/SHA2-256SUMS"_qs;
-    }
-    QString ytdlpFile() const {
-        return QString(ytdlpSums()).replace(u"SHA2-256SUMS"_qs, m_platform.ytdlpFile);
-    }
+    QString ytdlpSums() const { return ytdlpRelease() + u"SHA2-256SUMS"; }
+    QString ytdlpRelease() const { return u"/yt-dlp/yt-dlp/releases/download/2025.01.15/"_qs; }
+    QString ytdlpFile() const { return ytdlpRelease() + m_platform.ytdlpFile; }
     QString denoArchive() const {
         return u"/denoland/deno/releases/download/v2.1.4/" + m_platform.denoArchive;
     }
@@ -250,12 +214,13 @@ class TestTools : public QObject {
     // download reports progress several times.
     void serve(const QString &path, const QByteArray &body, int status = 200) {
         m_bodies.insert(path, body);
-        m_server->route(path, answer(body, status, 64 * 1024));
+        m_server->route(path,
+                        {.status = status, .body = body, .chunkSize = 64 * 1024, .interval = 1ms});
     }
 
     void publish() {
         serve(ytdlpApi(), release(u"2025.01.15"_qs));
-        serve(denoApi(), release(u"v2.1.4"_qs));
+        serve(u"/repos/denoland/deno/releases/latest"_qs, release(u"v2.1.4"_qs));
         // The list names every build of the release; only the platform's line may be used.
         serve(ytdlpSums(), sha256("windows build") + "  yt-dlp.exe\n" + sha256(m_ytdlp) + "  " +
                                m_platform.ytdlpFile.toUtf8() + "\n" + sha256("source") +
@@ -399,18 +364,12 @@ private Q_SLOTS:
             zeros.addData(QByteArray(mebibyte, '\0'));
         row("64 MiB in bounded memory", QByteArray(), qint64(64 * mebibyte), QString(),
             QString::fromLatin1(zeros.result().toHex()));
-        // The published FIPS 180-4 examples, then sizes around the chunk size.
         row("empty", QByteArray(), qint64(0), QString(),
             u"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"_qs);
-        row("abc", QByteArray("abc"), qint64(0), QString(),
-            u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_qs);
-        for (const qsizetype size : {mebibyte - 1, mebibyte, mebibyte + 1, 3 * mebibyte + 7}) {
-            const QByteArray content = randomBytes(size, 42);
-            row(QByteArray::number(size).constData(), content, qint64(0), QString(),
-                QString::fromLatin1(sha256(content)));
-        }
+        const QByteArray odd = randomBytes(3 * mebibyte + 7, 42); // a short last chunk
+        row("3 MiB and 7 bytes", odd, qint64(0), QString(), QString::fromLatin1(sha256(odd)));
         // The last opens fine, then every read fails.
-        for (const QString &path : {u"missing"_qs, u"."_qs, u"/proc/self/mem"_qs})
+        for (const QString &path : {u"missing"_qs, u"/proc/self/mem"_qs})
             row(qPrintable(path), QByteArray(), qint64(0), path, QString());
     }
 
@@ -426,9 +385,9 @@ private Q_SLOTS:
             writeFile(scratch() + u"/content", content, plain);
             QVERIFY(QFile::resize(scratch() + u"/content", content.size() + hole));
         }
-        path = QDir(scratch()).filePath(path);
         const qint64 peakBefore = peakResidentKiB();
-        const auto outcome = runTask(ToolRunner::sha256(QUrl::fromLocalFile(path)));
+        const auto outcome =
+            runTask(ToolRunner::sha256(QUrl::fromLocalFile(QDir(scratch()).filePath(path))));
         QVERIFY(outcome.finished);
         if (digest.isEmpty())
             QVERIFY(outcome.errorAs<PlatformError>() &&
@@ -439,19 +398,19 @@ private Q_SLOTS:
         QVERIFY2(growthKiB < 32 * 1024, qPrintable(QString::number(growthKiB)));
         QVERIFY2(hole == 0 || outcome.loopTurns > 10,
                  qPrintable(QString::number(outcome.loopTurns)));
-        QVERIFY(!QFile::exists(u"/proc/self/fd"_qs) || !holdsOpen(path));
     }
 
-    void platforms() {
+    // Production hosts; the build's platform row, found from what Qt reports about the host
+    // rather than from the preprocessor symbols the table itself uses; tool names; an HTTP
+    // error about an address without a host.
+    void values() {
         const ToolSources production = ToolSources::production();
         QCOMPARE(QStringList({production.releaseDownloads.toString(), production.api.toString(),
-                              production.ffmpegProvider.toString()}),
-                 (QStringList{u"https://github.com"_qs, u"https://api.github.com"_qs,
-                              u"https://ffmpeg.martin-riedl.de"_qs}));
+                              production.ffmpegProvider.toString()})
+                     .join(u' '),
+                 u"https://github.com https://api.github.com https://ffmpeg.martin-riedl.de"_qs);
         QCOMPARE(production.systemFFmpeg, Platform::current().systemFFmpeg);
         QCOMPARE(fields(production.platform), fields(Platform::current()));
-        // The build's row, found from what Qt reports about the host rather than from the
-        // preprocessor symbols the table itself uses.
         const QString host = QSysInfo::kernelType() + u' ' + QSysInfo::buildCpuArchitecture();
         const QHash<QString, Platform::Kind> hosts{
             {u"darwin arm64"_qs, Platform::Kind::macOSArm64},
@@ -460,64 +419,51 @@ private Q_SLOTS:
             {u"linux arm64"_qs, Platform::Kind::linuxAarch64}};
         QVERIFY2(hosts.contains(host), qPrintable(host));
         QCOMPARE(fields(Platform::current()), fields(Platform::forKind(hosts[host])));
-        QCOMPARE(names(allTools()).join(u' '), u"yt-dlp Deno ffmpeg"_qs);
         for (const Tool t : allTools())
             QCOMPARE(toolFromRawValue(rawValue(t)), std::optional(t));
         QCOMPARE(toolFromRawValue(u"deno"_qs), std::nullopt);
-        QCOMPARE(toolFromRawValue(u"ffmpeg "_qs), std::nullopt);
-    }
-
-    void toolError_data() {
-        columns<ToolError::Case, QString>({"error", "message"});
-        using E = ToolError;
-        row("http names only the host",
-            E::Case(E::Http{404, QUrl(u"https://api.github.com/repos/a/b?x=1"_qs)}),
-            u"Server returned 404 for api.github.com."_qs);
-        row("http without host", E::Case(E::Http{500, QUrl::fromLocalFile(u"/tmp/a b"_qs)}),
-            u"Server returned 500 for file:///tmp/a b."_qs);
-    }
-
-    void toolError() {
-        QFETCH(ToolError::Case, error);
-        const ToolError thrown = std::visit([](auto e) { return ToolError(e); }, error);
-        QTEST(thrown.message(), "message");
-        QTEST(QString::fromUtf8(thrown.what()), "message");
-        QVERIFY(thrown.errorCase() == error);
+        QCOMPARE(ToolError(ToolError::Http{500, QUrl::fromLocalFile(u"/tmp/a b"_qs)}).message(),
+                 u"Server returned 500 for file:///tmp/a b."_qs);
     }
 
     void capture_data() {
-        // program: in the test's folder, empty for sh -c script; status -1: it cannot start;
-        // turns: of the event loop at least, while the child runs.
-        columns<QString, QString, int, QString, int>(
-            {"program", "script", "status", "output", "turns"});
+        // status -1: the program is missing; turns: of the event loop at least, while the
+        // child runs; tools: run with the tools' environment.
+        columns<QString, int, QString, int, bool>({"script", "status", "output", "turns", "tools"});
         const auto sh = [](const char *name, const QString &script, int status,
-                           const QString &output,
-                           int turns = 0) { row(name, QString(), script, status, output, turns); };
+                           const QString &output, int turns = 0,
+                           bool tools = false) { row(name, script, status, output, turns, tools); };
         sh("both channels in order", u"echo one; echo two >&2; echo three"_qs, 0,
            u"one\ntwo\nthree\n"_qs);
-        sh("standard error only", u"echo oops >&2"_qs, 0, u"oops\n"_qs);
         sh("status 3 is a result", u"echo partial; exit 3"_qs, 3, u"partial\n"_qs);
         sh("killed by a signal", u"kill -9 $$"_qs, 9, QString());
-        sh("nothing trimmed", u"printf '  a  \\n\\n'"_qs, 0, u"  a  \n\n"_qs);
-        sh("ill-formed UTF-8 replaced", u"printf 'x\\377y'"_qs, 0, u"x\uFFFDy"_qs);
         sh("input is empty, not waited for", u"cat; echo done"_qs, 0, u"done\n"_qs);
-        sh("inherits Tovik's environment", u"printf %s \"$TOVIK_TEST_MARK\""_qs, 0,
-           u"kept = as it was"_qs);
+        const QString variables =
+            u"printf %s \"$TOVIK_TEST_MARK|$PYTHONIOENCODING|$PYTHONUTF8|$PATH\""_qs;
+        sh("inherits Tovik's environment", variables, 0,
+           u"kept = as it was|latin-1|0|"_qs + qEnvironmentVariable("PATH"));
+        // Tovik's environment with a fixed PATH and the two Python variables set.
+        sh("the tools' environment", variables, 0,
+           u"kept = as it was|utf-8|1|/tools:/opt/ff mpeg/bin:/usr/bin:/bin:/usr/sbin:/sbin"_qs, 0,
+           true);
         sh("the loop keeps turning",
            u"i=0; while [ $i -lt 200000 ]; do i=$((i+1)); done; echo $i"_qs, 0, u"200000\n"_qs, 5);
-        for (const char *program : {"missing", "plain", "."})
-            row(program, QString::fromLatin1(program), QString(), -1, QString(), 0);
+        sh("missing program", QString(), -1, QString());
     }
 
     void capture() {
-        QFETCH(QString, program);
         QFETCH(QString, script);
         QFETCH(int, status);
         QFETCH(int, turns);
-        writeFile(scratch() + u"/plain", "#!/bin/sh\necho should not run\n", plain);
-        const QString path = program.isEmpty() ? u"/bin/sh"_qs : QDir(scratch()).filePath(program);
+        QFETCH(bool, tools);
+        const QString path = status < 0 ? scratch() + u"/missing" : u"/bin/sh"_qs;
+        const auto environment =
+            ToolRunner::environment({.ytdlp = QUrl::fromLocalFile(u"/tools/yt-dlp"_qs),
+                                     .ffmpeg = QUrl::fromLocalFile(u"/opt/ff mpeg/bin/ffmpeg"_qs),
+                                     .deno = QUrl::fromLocalFile(u"/tools/deno"_qs)});
         const auto outcome =
-            runTask(ToolRunner::capture(QUrl::fromLocalFile(path), {u"-c"_qs, script}),
+            runTask(ToolRunner::capture(QUrl::fromLocalFile(path), {u"-c"_qs, script},
+                                        tools ? std::optional(environment) : std::nullopt),
                     std::chrono::seconds(10));
         QVERIFY(outcome.finished);
         if (status < 0) {
@@ -528,53 +474,6 @@ private Q_SLOTS:
         QCOMPARE(outcome.value->status, status);
         QTEST(outcome.value->output, "output");
         QVERIFY2(outcome.loopTurns >= turns, qPrintable(QString::number(outcome.loopTurns)));
-    }
-
-    void capturesRunSideBySide() {
-        const QUrl shell = QUrl::fromLocalFile(u"/bin/sh"_qs);
-        auto first = ToolRunner::capture(shell, {u"-c"_qs, u"echo first"_qs});
-        auto second = ToolRunner::capture(shell, {u"-c"_qs, u"echo second >&2; exit 1"_qs});
-        auto third = ToolRunner::capture(shell, {u"-c"_qs, u"echo third"_qs});
-        QCOMPARE(runTask(std::move(third)).value->output, u"third\n"_qs);
-        const auto secondOutcome = runTask(std::move(second));
-        QCOMPARE(runTask(std::move(first)).value->output, u"first\n"_qs);
-        QCOMPARE(secondOutcome.value->output, u"second\n"_qs);
-        QCOMPARE(secondOutcome.value->status, 1);
-    }
-
-    void environment_data() {
-        columns<QByteArray>({"path"}); // Tovik's own PATH; a null one is unset
-        row("usual", QByteArray("/usr/local/bin:/usr/bin:/bin"));
-        row("empty", QByteArray(""));
-        row("unset", QByteArray());
-        row("already holding the tools",
-            QByteArray("/home/someone/.local/share/Tovik/bin:/opt/ff mpeg/bin"));
-        row("odd", QByteArray(":::/tmp/x y:\xc3\xa9:"));
-    }
-
-    // The child sees Tovik's environment with a fixed PATH and the two Python variables set,
-    // and nothing else changed.
-    void environment() {
-        QFETCH(QByteArray, path);
-        const QString tools = u"/home/someone/.local/share/Tovik/bin"_qs;
-        QProcessEnvironment expected = QProcessEnvironment::systemEnvironment();
-        expected.insert(u"PATH"_qs, tools + u":/opt/ff mpeg/bin:/usr/bin:/bin:/usr/sbin:/sbin");
-        expected.insert(u"PYTHONIOENCODING"_qs, u"utf-8"_qs);
-        expected.insert(u"PYTHONUTF8"_qs, u"1"_qs);
-        const auto restore = qScopeGuard([was = qgetenv("PATH")] { qputenv("PATH", was); });
-        path.isNull() ? qunsetenv("PATH") : qputenv("PATH", path);
-        const auto outcome = runTask(ToolRunner::capture(
-            QUrl::fromLocalFile(u"/usr/bin/env"_qs), {u"-0"_qs},
-            ToolRunner::environment({.ytdlp = QUrl::fromLocalFile(tools + u"/yt-dlp"),
-                                     .ffmpeg = QUrl::fromLocalFile(u"/opt/ff mpeg/bin/ffmpeg"_qs),
-                                     .deno = QUrl::fromLocalFile(tools + u"/deno")})));
-        QVERIFY(outcome.finished);
-        QCOMPARE(outcome.value->status, 0);
-        QStringList seen = outcome.value->output.split(QChar(0), Qt::SkipEmptyParts);
-        QStringList wanted = expected.toStringList();
-        seen.sort();
-        wanted.sort();
-        QCOMPARE(seen, wanted);
     }
 
     // An older, longer file is replaced; tens of megabytes take long enough to see the loop
@@ -596,9 +495,9 @@ private Q_SLOTS:
         QVERIFY(outcome.finished && !outcome.error);
         QCOMPARE(treeOf(dest).join(u' '), u"README bin bin/alias bin/tool deep deep/a deep/a/b "
                                           u"deep/a/b/c.txt empty zeros"_qs);
-        QCOMPARE(contents(dest + u"/bin/tool"), QByteArray("#!/bin/sh\necho hi\n"));
-        QCOMPARE(contents(dest + u"/deep/a/b/c.txt") + contents(dest + u"/README"),
-                 QByteArray("deep\nread me\n"));
+        QCOMPARE(contents(dest + u"/bin/tool") + contents(dest + u"/deep/a/b/c.txt") +
+                     contents(dest + u"/README"),
+                 QByteArray("#!/bin/sh\necho hi\ndeep\nread me\n"));
         QVERIFY(QFileInfo(dest + u"/bin/tool").isExecutable());
         QVERIFY(!QFileInfo(dest + u"/README").isExecutable());
         QCOMPARE(QFileInfo(dest + u"/bin/alias").symLinkTarget(),
@@ -615,31 +514,24 @@ private Q_SLOTS:
         const auto refused = [](const char *name, const ZipBuilder &zip) {
             row(name, zip.build(), true);
         };
-        refused("parent component", ZipBuilder().file(u"../escaped"_qs, "x"));
-        refused("parent component inside", ZipBuilder().file(u"a/../../escaped"_qs, "x"));
         refused("absolute path", ZipBuilder().file(outside + u"/escaped", "x"));
-        refused("link to the parent", ZipBuilder().symlink(u"up"_qs, u".."_qs));
         refused("absolute link", ZipBuilder().symlink(u"out"_qs, outside));
-        refused("write through a link",
-                ZipBuilder().symlink(u"up"_qs, u"../"_qs).file(u"up/escaped"_qs, "x"));
         refused("chain of links",
                 ZipBuilder().symlink(u"here"_qs, u"."_qs).symlink(u"out"_qs, u"here/.."_qs));
-        refused(
-            "bad entry last",
-            ZipBuilder().file(u"fine"_qs, "fine").directory(u"dir"_qs).file(u"../escaped"_qs, "x"));
+        refused("parent component in the last entry", ZipBuilder()
+                                                          .file(u"fine"_qs, "fine")
+                                                          .directory(u"dir"_qs)
+                                                          .file(u"a/../../escaped"_qs, "x"));
         refused("more than 2 GiB", ZipBuilder()
                                        .file(u"small"_qs, "small")
                                        .zeros(u"big"_qs, ZipExtractor::maxUnpackedBytes));
-        const QByteArray good = ZipBuilder()
-                                    .file(u"one"_qs, QByteArray(100000, 'a'))
-                                    .file(u"two"_qs, QByteArray(100000, 'b'))
-                                    .build();
-        QByteArray flipped = good;
+        QByteArray flipped = ZipBuilder()
+                                 .file(u"one"_qs, QByteArray(100000, 'a'))
+                                 .file(u"two"_qs, QByteArray(100000, 'b'))
+                                 .build();
         flipped[60] = char(flipped[60] ^ 0x55);
-        row("truncated", good.left(good.size() / 2), false);
         row("corrupt data", flipped, false);
         row("not a zip", QByteArray("just some text\n"), false);
-        row("empty", QByteArray(""), false);
         row("missing", QByteArray(), false);
     }
 
@@ -663,83 +555,64 @@ private Q_SLOTS:
     }
 
     void fetch_data() {
-        // path: asked for, empty for a port nobody listens on; older: an older file at the
-        // destination; chain: the paths the server saw, resends merged; error: an HTTP
-        // status, -1 for PlatformError or 0; reports: progress 0 none, 2 several, -1 any.
-        columns<QString, QString, bool, QString, int, int>(
-            {"path", "destination", "older", "chain", "error", "reports"});
-        const auto add = [](const char *name, const QString &path, bool older, const QString &chain,
-                            int error, int reports) {
-            row(name, path, u"tool.zip"_qs, older, chain, error, reports);
-        };
-        add("with length", u"/paced"_qs, false, u"/paced"_qs, 0, 2);
-        add("without length", u"/unannounced"_qs, false, u"/unannounced"_qs, 0, 0);
-        add("empty", u"/empty"_qs, false, u"/empty"_qs, 0, 0);
-        add("over an older file", u"/small"_qs, true, u"/small"_qs, 0, -1);
-        add("redirects", u"/latest"_qs, false, u"/latest /release /files/tool.zip"_qs, 0, -1);
+        // older: an older file at the destination; chain: the paths the server saw, resends
+        // merged, empty when the destination's folder is missing; error: an HTTP status, -1
+        // for PlatformError or 0; reports: progress 0 none, 2 several, -1 any.
+        columns<QString, bool, QString, int, int>({"path", "older", "chain", "error", "reports"});
+        row("with length", u"/paced"_qs, false, u"/paced"_qs, 0, 2);
+        row("without length", u"/unannounced"_qs, false, u"/unannounced"_qs, 0, 0);
+        row("empty", u"/empty"_qs, false, u"/empty"_qs, 0, 0);
+        row("redirects, over an older file", u"/latest"_qs, true,
+            u"/latest /release /files/tool.zip"_qs, 0, -1);
         // The message names the address that was asked for, and neither the error page nor a
         // temporary file is left behind; an older file stays as it was.
-        add("not found", u"/404"_qs, true, u"/404"_qs, 404, 0);
-        add("server error with a body", u"/500"_qs, true, u"/500"_qs, 500, 0);
-        add("not found after a redirect", u"/moved"_qs, true, u"/moved /404"_qs, 404, 0);
-        add("connection cut mid-body", u"/cut"_qs, false, u"/cut"_qs, -1, -1);
-        add("connection cut, older file kept", u"/cut"_qs, true, u"/cut"_qs, -1, -1);
-        add("endless redirects", u"/loop"_qs, false, u"/loop"_qs, -1, -1);
-        add("nobody listening", QString(), false, QString(), -1, -1);
-        row("missing folder, nothing asked", u"/small"_qs, u"no/such/folder/tool.zip"_qs, false,
-            QString(), -1, -1);
+        row("not found after a redirect", u"/moved"_qs, true, u"/moved /404"_qs, 404, 0);
+        row("connection cut mid-body", u"/cut"_qs, true, u"/cut"_qs, -1, -1);
+        row("endless redirects", u"/loop"_qs, false, u"/loop"_qs, -1, -1);
+        row("missing folder, nothing asked", u"/empty"_qs, false, QString(), -1, -1);
     }
 
     void fetch() {
         QFETCH(QString, path);
-        QFETCH(QString, destination);
         QFETCH(bool, older);
+        QFETCH(QString, chain);
         QFETCH(int, error);
         QFETCH(int, reports);
         // Slow enough for several reports: Qt sends at most one every 100 ms.
-        const HttpServer::Response paced =
-            answer(randomBytes(160 * 1024), 200, 8 * 1024, std::chrono::milliseconds(20));
+        const HttpServer::Response paced{
+            .body = randomBytes(160 * 1024), .chunkSize = 8 * 1024, .interval = 20ms};
         HttpServer::Response unannounced = paced;
         unannounced.sendLength = false;
         const QHash<QString, HttpServer::Response> routes{
             {u"/paced"_qs, paced},
             {u"/unannounced"_qs, unannounced},
-            {u"/empty"_qs, answer({})},
-            {u"/small"_qs, answer("new")},
-            {u"/files/tool.zip"_qs, answer("payload")},
-            {u"/404"_qs, answer(randomBytes(20000), 404)},
-            {u"/500"_qs, answer(randomBytes(20000), 500)},
-            {u"/cut"_qs, answer(randomBytes(100000), 200, 0, {}, 30000)}};
+            {u"/empty"_qs, HttpServer::Response()},
+            {u"/files/tool.zip"_qs, {.body = "payload"}},
+            {u"/404"_qs, {.status = 404, .body = randomBytes(20000)}},
+            {u"/cut"_qs, {.body = randomBytes(100000), .cutAfter = 30000}}};
         for (auto it = routes.cbegin(); it != routes.cend(); ++it)
             m_server->route(it.key(), it.value());
         m_server->redirect(u"/latest"_qs, QUrl(u"/release"_qs), 301);
         m_server->redirect(u"/release"_qs, QUrl(u"/files/tool.zip"_qs));
         m_server->redirect(u"/moved"_qs, QUrl(u"/404"_qs));
         m_server->redirect(u"/loop"_qs, QUrl(u"/loop"_qs));
-        // Nobody may listen on port 1 but the administrator.
-        const QUrl source =
-            path.isEmpty() ? QUrl(u"http://127.0.0.1:1/tool.zip"_qs) : m_server->url(path);
-        const QString target = QDir(scratch()).filePath(destination);
+        const QUrl source = m_server->url(path);
+        const QString target = scratch() + (chain.isEmpty() ? u"/no/such/tool.zip" : u"/tool.zip");
         if (older)
             writeFile(target, "the older file", plain);
 
         QList<double> progress;
-        bool allOnMainThread = true;
-        const auto outcome =
-            runTask(FileDownload::fetch(source, QUrl::fromLocalFile(target), [&](double value) {
-                progress.append(value);
-                allOnMainThread = allOnMainThread && QThread::currentThread() == qApp->thread();
-            }));
+        const auto outcome = runTask(FileDownload::fetch(
+            source, QUrl::fromLocalFile(target), [&](double value) { progress.append(value); }));
         QVERIFY(outcome.finished);
         // Qt sends a GET once more when the server's close overtakes its reading of the answer
         // (about one run in seven here); the chain of addresses is what counts.
-        QStringList chain = m_server->requests();
-        chain.erase(std::unique(chain.begin(), chain.end()), chain.end());
-        QTEST(chain.join(u' '), "chain");
+        QStringList seen = m_server->requests();
+        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        QCOMPARE(seen.join(u' '), chain);
         if (error == 0) {
-            QVERIFY(!outcome.error);
-            QCOMPARE(*outcome.value, m_server->url(chain.last()));
-            QCOMPARE(contents(target), routes[chain.last()].body);
+            QCOMPARE(outcome.value, std::optional(m_server->url(seen.last())));
+            QCOMPARE(contents(target), routes[seen.last()].body);
         } else if (error > 0) {
             const std::optional<ToolError> e = outcome.errorAs<ToolError>();
             QVERIFY(e && e->errorCase() == ToolError::Case(ToolError::Http{error, source}));
@@ -752,7 +625,6 @@ private Q_SLOTS:
             QCOMPARE(contents(target), QByteArray("the older file"));
         QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden),
                  older || error == 0 ? QStringList{u"tool.zip"_qs} : QStringList());
-        QVERIFY(allOnMainThread);
         QVERIFY(reports != 0 || progress.isEmpty());
         if (reports == 2) {
             QVERIFY(progress.size() > 1 && progress.first() > 0);
@@ -763,7 +635,7 @@ private Q_SLOTS:
     }
 
     // Needs TLS on the loopback interface: a throw-away certificate from the openssl tool,
-    // trusted by this process only.
+    // trusted by this process only. A redirect within https is followed, one to http is not.
     void refusesRedirectFromHttpsToHttp() {
         const QString openssl = QStandardPaths::findExecutable(u"openssl"_qs);
         if (openssl.isEmpty() || !QSslSocket::supportsSsl())
@@ -775,64 +647,43 @@ private Q_SLOTS:
                             u"-keyout key.pem -out cert.pem"_qs.split(u' '));
         QVERIFY(make.waitForFinished(60000) && make.exitCode() == 0);
         const auto certificates = QSslCertificate::fromPath(m_account->filePath(u"cert.pem"_qs));
-        QCOMPARE(certificates.size(), 1);
-        const QSslKey key(contents(m_account->filePath(u"key.pem"_qs)), QSsl::Ec);
-        QVERIFY(!key.isNull());
         const QSslConfiguration clientDefault = QSslConfiguration::defaultConfiguration();
-        QSslConfiguration client = clientDefault;
-        client.addCaCertificates(certificates);
-        QSslConfiguration::setDefaultConfiguration(client);
         const auto restore =
             qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(clientDefault); });
-        QSslConfiguration serverTls = QSslConfiguration::defaultConfiguration();
-        serverTls.setLocalCertificate(certificates.first());
-        serverTls.setPrivateKey(key);
-        serverTls.setPeerVerifyMode(QSslSocket::VerifyNone);
-        HttpServer secure(serverTls);
+        QSslConfiguration tls = clientDefault;
+        tls.addCaCertificates(certificates);
+        QSslConfiguration::setDefaultConfiguration(tls);
+        tls.setLocalCertificate(certificates.value(0));
+        tls.setPrivateKey(QSslKey(contents(m_account->filePath(u"key.pem"_qs)), QSsl::Ec));
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        HttpServer secure(tls);
         secure.redirect(u"/secure"_qs, QUrl(u"/tool.zip"_qs));
-        secure.route(u"/tool.zip"_qs, answer("over tls"));
+        secure.route(u"/tool.zip"_qs, {.body = "over tls"});
         secure.redirect(u"/downgrade"_qs, m_server->url(u"/tool.zip"_qs));
-        m_server->route(u"/tool.zip"_qs, answer("in the clear"));
-
-        const QUrl target = QUrl::fromLocalFile(scratch() + u"/tool.zip");
-        const auto upheld = runTask(FileDownload::fetch(secure.url(u"/secure"_qs), target, {}));
-        QVERIFY(upheld.finished && !upheld.error);
-        QCOMPARE(*upheld.value, secure.url(u"/tool.zip"_qs));
-        QCOMPARE(contents(target.toLocalFile()), QByteArray("over tls"));
-        QVERIFY(QFile::remove(target.toLocalFile()));
-        const auto downgraded =
-            runTask(FileDownload::fetch(secure.url(u"/downgrade"_qs), target, {}));
-        QVERIFY(downgraded.finished && downgraded.errorAs<PlatformError>());
+        m_server->route(u"/tool.zip"_qs, {.body = "in the clear"});
+        const auto fetch = [&](const QString &from, const QString &to) {
+            return runTask(
+                FileDownload::fetch(secure.url(from), QUrl::fromLocalFile(scratch() + to), {}));
+        };
+        QCOMPARE(fetch(u"/secure"_qs, u"/tls.zip"_qs).value, secure.url(u"/tool.zip"_qs));
+        QVERIFY(fetch(u"/downgrade"_qs, u"/clear.zip"_qs).errorAs<PlatformError>());
         QCOMPARE(requests(), QStringList());
-        QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden), QStringList(u"tls.zip"_qs));
     }
 
-    void freshAccount_data() {
-        columns<bool>({"blocked"}); // a file stands where the tool folder belongs
-        row("fresh", false);
-        row("tool folder cannot be created", true);
-    }
-
+    // A check finds every tool missing, even when a file stands where the tool folder belongs.
     void freshAccount() {
-        QFETCH(bool, blocked);
-        if (blocked)
-            writeFile(home() + u"/.qttest/share/Tovik", "a file where the folder belongs");
+        writeFile(home() + u"/.qttest/share/Tovik", "a file where the folder belongs");
         const auto m = manager();
         QCOMPARE(m->binDirectory(), bin());
-        QVERIFY(!QFileInfo::exists(bin())); // construction creates nothing
         QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Checking{}));
         QSignalSpy phases(m.get(), &ToolManager::phaseChanged);
         AWAIT(m->check());
-        QCOMPARE(QFileInfo(bin()).isDir(), !blocked);
-        QCOMPARE(m->missingTools(), (Tools{Tool::ytdlp, Tool::deno, Tool::ffmpeg}));
+        QCOMPARE(names(m->missingTools()).join(u' '), u"yt-dlp Deno ffmpeg"_qs);
         QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::NeedsInstall{}));
         QCOMPARE(phases.count(), 1);
         QCOMPARE(m->ytdlpVersion(), std::nullopt);
         QCOMPARE(m->updateMessage(), std::nullopt);
-        QCOMPARE(m->paths(), (ToolPaths{QUrl::fromLocalFile(tool(u"yt-dlp"_qs)),
-                                        QUrl::fromLocalFile(tool(u"ffmpeg"_qs)),
-                                        QUrl::fromLocalFile(tool(u"deno"_qs))}));
-        QVERIFY(!m->usesSystemFFmpeg());
         QVERIFY(requests().isEmpty());
     }
 
@@ -841,16 +692,10 @@ private Q_SLOTS:
         // ffmpeg candidates: - absent, r not executable, x executable, d a folder.
         // chosen: the system ffmpeg candidate in use, -1 for none.
         columns<QString, QString, int>({"files", "missing", "chosen"});
-        row("none", u"-----"_qs, u"yt-dlp Deno ffmpeg"_qs, -1);
-        row("all", u"xxx--"_qs, QString(), -1);
-        row("yt-dlp without execute permission", u"rxx--"_qs, u"yt-dlp"_qs, -1);
-        row("only deno", u"-x---"_qs, u"yt-dlp ffmpeg"_qs, -1);
-        row("ffmpeg not executable, deno absent", u"x-r--"_qs, u"Deno ffmpeg"_qs, -1);
-        row("a folder is no tool", u"xdx--"_qs, u"Deno"_qs, -1);
-        row("both system ffmpegs: the first wins", u"---xx"_qs, u"yt-dlp Deno"_qs, 0);
-        row("only the second", u"----x"_qs, u"yt-dlp Deno"_qs, 1);
-        row("first not executable", u"xx-rx"_qs, QString(), 1);
-        row("neither executable", u"---rr"_qs, u"yt-dlp Deno ffmpeg"_qs, -1);
+        row("not executable, a folder", u"rdx--"_qs, u"yt-dlp Deno"_qs, -1);
+        row("both system ffmpegs: the first wins", u"-x-xx"_qs, u"yt-dlp"_qs, 0);
+        row("first system ffmpeg not executable", u"x-rrx"_qs, u"Deno"_qs, 1);
+        row("neither system ffmpeg executable", u"xx-rr"_qs, u"ffmpeg"_qs, -1);
     }
 
     void missingTools() {
@@ -867,17 +712,10 @@ private Q_SLOTS:
         const auto m = manager();
         QTEST(names(m->missingTools()).join(u' '), "missing");
         QCOMPARE(m->usesSystemFFmpeg(), chosen >= 0);
+        // The lookup happens once; an ffmpeg that appears later is noticed at the next start.
+        writeFile(candidates()[0], "system ffmpeg");
         QCOMPARE(m->paths().ffmpeg,
                  QUrl::fromLocalFile(chosen >= 0 ? candidates()[chosen] : tool(u"ffmpeg"_qs)));
-    }
-
-    // The lookup happens once; an ffmpeg that appears later is noticed at the next start.
-    void systemFFmpegIsLookedUpOnce() {
-        const auto m = manager();
-        QVERIFY(!m->usesSystemFFmpeg());
-        writeFile(candidates()[0], "system ffmpeg");
-        QVERIFY(!m->usesSystemFFmpeg());
-        QCOMPARE(m->paths().ffmpeg, QUrl::fromLocalFile(tool(u"ffmpeg"_qs)));
         QVERIFY(manager()->usesSystemFFmpeg());
     }
 
@@ -886,27 +724,26 @@ private Q_SLOTS:
         // the system ffmpeg candidates; temporaryParent: where the work folders go, empty for
         // the account's own temporary folder.
         columns<Platform::Kind, QString, QString>({"kind", "names", "temporaryParent"});
-        const QString mac =
-            u"|Using Homebrew|Show in Finder|/opt/homebrew/bin/ffmpeg|/usr/local/bin/ffmpeg"_qs;
-        const QString gnu =
-            u"|Using system ffmpeg|Show in Folder|/usr/bin/ffmpeg|/usr/local/bin/ffmpeg"_qs;
-        const auto add = [](const char *name, Platform::Kind kind, const QString &names,
-                            const QString &parent = {}) { row(name, kind, names, parent); };
-        add("macOS arm64", Platform::Kind::macOSArm64,
-            u"yt-dlp_macos|deno-aarch64-apple-darwin.zip|/redirect/latest/macos/arm64/release/ffmpeg.zip"_qs +
-                mac);
-        add("macOS x86_64", Platform::Kind::macOSX86_64,
-            u"yt-dlp_macos|deno-x86_64-apple-darwin.zip|/redirect/latest/macos/amd64/release/ffmpeg.zip"_qs +
-                mac);
-        const QString linuxX86 =
-            u"yt-dlp_linux|deno-x86_64-unknown-linux-gnu.zip|/redirect/latest/linux/amd64/release/ffmpeg.zip"_qs +
-            gnu;
-        add("Linux x86_64", Platform::Kind::linuxX86_64, linuxX86);
-        add("temporary folder on another file system", Platform::Kind::linuxX86_64, linuxX86,
+        // Written as <yt-dlp suffix> <deno target> <ffmpeg os/arch>, expanded below.
+        const QString mac = u"|Using Homebrew|Show in Finder|/opt/homebrew/bin/ffmpeg"_qs;
+        const QString gnu = u"|Using system ffmpeg|Show in Folder|/usr/bin/ffmpeg"_qs;
+        const auto add = [](const char *name, Platform::Kind kind, const QString &compact,
+                            const QString &rest, const QString &parent = {}) {
+            const QStringList p = compact.split(u' ');
+            row(name, kind,
+                u"yt-dlp_" + p[0] + u"|deno-" + p[1] + u".zip|/redirect/latest/" + p[2] +
+                    u"/release/ffmpeg.zip" + rest + u"|/usr/local/bin/ffmpeg",
+                parent);
+        };
+        using K = Platform::Kind;
+        add("macOS arm64", K::macOSArm64, u"macos aarch64-apple-darwin macos/arm64"_qs, mac);
+        add("macOS x86_64", K::macOSX86_64, u"macos x86_64-apple-darwin macos/amd64"_qs, mac);
+        const QString linuxX86 = u"linux x86_64-unknown-linux-gnu linux/amd64"_qs;
+        add("Linux x86_64", K::linuxX86_64, linuxX86, gnu);
+        add("temporary folder on another file system", K::linuxX86_64, linuxX86, gnu,
             u"/dev/shm"_qs);
-        add("Linux aarch64", Platform::Kind::linuxAarch64,
-            u"yt-dlp_linux_aarch64|deno-aarch64-unknown-linux-gnu.zip|/redirect/latest/linux/arm64/release/ffmpeg.zip"_qs +
-                gnu);
+        add("Linux aarch64", K::linuxAarch64,
+            u"linux_aarch64 aarch64-unknown-linux-gnu linux/arm64"_qs, gnu);
     }
 
     void freshInstall() {
@@ -920,16 +757,15 @@ private Q_SLOTS:
                 QSKIP(qPrintable(temporaryParent + u" does not exist here."));
             otherTemporary.emplace(temporaryParent + u"/tovik-test-XXXXXX");
             QVERIFY(otherTemporary->isValid());
-            if (deviceOf(otherTemporary->path()) == deviceOf(home()))
+            if (QStorageInfo(otherTemporary->path()).rootPath() == QStorageInfo(home()).rootPath())
                 QSKIP(qPrintable(temporaryParent + u" is on the tool folder's file system here."));
             qputenv("TMPDIR", otherTemporary->path().toUtf8());
         }
         publish();
         const auto m = manager();
         AWAIT(m->check());
-        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::NeedsInstall{}));
-        // What the manager reports while installing, in order: each tool as it starts, then its
-        // progress values as 0, 1 or + (a rise below 1); at the end no tool.
+        // What the manager reports while installing, in order: its phases, each tool as it
+        // starts, then its progress values as 0, 1 or + (a rise below 1); at the end no tool.
         QStringList trace;
         double last = 0;
         connect(m.get(), &ToolManager::installingToolChanged, this, [&] {
@@ -943,39 +779,34 @@ private Q_SLOTS:
                                       : QString::number(now));
             last = now;
         });
-        QList<ToolManager::Phase> phases;
-        connect(m.get(), &ToolManager::phaseChanged, this, [&] { phases.append(m->phase()); });
-
+        connect(m.get(), &ToolManager::phaseChanged, this, [&] {
+            trace.append(std::holds_alternative<ToolManager::Installing>(m->phase())
+                             ? u"installing"_qs
+                         : std::holds_alternative<ToolManager::Ready>(m->phase()) ? u"ready"_qs
+                                                                                  : failure(*m));
+        });
         AWAIT(m->install(false));
-        QCOMPARE(failure(*m), u"(not failed)"_qs);
-        QCOMPARE(phases,
-                 (QList<ToolManager::Phase>{ToolManager::Installing{}, ToolManager::Ready{}}));
         // Back to 0 when a tool starts (the first starts from the initial 0), then climbing to
         // exactly 1.
-        QVERIFY2(QRegularExpression(u"^yt-dlp( \\+)* 1 Deno 0( \\+)* 1 ffmpeg 0( \\+)* 1 none$"_qs)
+        QVERIFY2(QRegularExpression(u"^installing yt-dlp( \\+)* 1 Deno 0( \\+)* 1 ffmpeg 0( \\+)* "
+                                    u"1 none ready$"_qs)
                      .match(trace.join(u' '))
                      .hasMatch(),
                  qPrintable(trace.join(u' ')));
-        QCOMPARE(m->installingTool(), std::nullopt);
-        QCOMPARE(m->installProgress(), 1.0);
         QCOMPARE(toolFolder().size(), 3);
         checkToolFolder();
         QVERIFY(QFileInfo(tool(u"yt-dlp"_qs)).permissions().testFlag(QFile::ExeOther));
-        QCOMPARE(m->missingTools(), Tools{});
         QCOMPARE(downloads(), allTools());
-        QVERIFY(requests().contains(ffmpegSums()));
         QVERIFY(workFolders(QDir::tempPath()).isEmpty());
         // The first installation ends with the first update.
         QCOMPARE(m->ytdlpVersion(), std::optional(u"2025.01.15"_qs));
         QCOMPARE(m->updateMessage(), std::optional(u"yt-dlp is up to date."_qs));
-        QVERIFY(tovikSettings().value(updateKey).toDateTime().isValid());
     }
 
     void installFailure_data() {
-        // spoiled: routes served instead of the published ones, by path: body and status, 0 for
-        // the body cut off after half; reinstall: all tools present, all installed again;
-        // message: empty for what Qt says about the deno download; downloaded: main files
-        // fetched before the failure; missing: after the failed run.
+        // spoiled: routes served instead of the published ones, by path: body and status;
+        // reinstall: all tools present, all installed again; downloaded: main files fetched
+        // before the failure; missing: after the failed run.
         columns<Spoils, bool, QString, Tools, Tools>(
             {"spoiled", "reinstall", "message", "downloaded", "missing"});
         const Tools all{Tool::ytdlp, Tool::deno, Tool::ffmpeg}, ytdlp{Tool::ytdlp};
@@ -991,49 +822,34 @@ private Q_SLOTS:
         };
         const QString notFound = u"Server returned 404 for 127.0.0.1."_qs;
         const QString latest = u"The latest release of yt-dlp/yt-dlp "_qs;
-        const QString badTag = latest + u"has a tag that cannot be used in an address.";
         const QString mismatch = u" failed its checksum check, so it was not installed."_qs;
         add("API answers 404", {{ytdlpApi(), "{}", 404}}, notFound, {}, all);
         add("API answers no JSON", {{ytdlpApi(), "<html>", 200}},
             latest + u"could not be read: illegal value.", {}, all);
         add("release without a tag", {{ytdlpApi(), "{\"name\": \"x\"}", 200}},
             latest + u"names no tag.", {}, all);
-        add("tag with a slash", {{ytdlpApi(), release(u"2025/../../x"_qs), 200}}, badTag, {}, all);
-        add("tag ..", {{ytdlpApi(), release(u".."_qs), 200}}, badTag, {}, all);
-        add("empty tag", {{ytdlpApi(), release(QString()), 200}}, badTag, {}, all);
-        add("tag with a control character", {{ytdlpApi(), release(u"2025\x01"_qs), 200}}, badTag,
-            {}, all);
-        add("checksum list answers 404", {{ytdlpSums(), {}, 404}}, notFound, {}, all);
+        for (const QString &tag : {u"2025/x"_qs, u".."_qs, QString(), u"2025\x01"_qs})
+            add(qPrintable(u"tag \"" + tag + u'"'), {{ytdlpApi(), release(tag), 200}},
+                latest + u"has a tag that cannot be used in an address.", {}, all);
         add("yt-dlp missing from the checksum list",
             {{ytdlpSums(), sha256(m_fake) + "  yt-dlp\n" + sha256("x") + "  yt-dlp.exe\n", 200}},
             u"No published checksum was found for yt-dlp."_qs, {}, all);
         add("yt-dlp download answers 404", {{ytdlpFile(), {}, 404}}, notFound, ytdlp, all);
-        add("yt-dlp altered by one byte", {{ytdlpFile(), flipByte(m_fake), 200}},
-            u"yt-dlp" + mismatch, ytdlp, all);
         // The old executable stays in place, whole and executable.
         add("reinstall of an altered yt-dlp", {{ytdlpFile(), flipByte(m_fake), 200}},
             u"yt-dlp" + mismatch, ytdlp, {}, true);
-        add("deno checksum names another archive",
-            {{denoSums(), sha256(m_denoZip) + "  deno.zip\n", 200}},
-            u"No published checksum was found for Deno."_qs, ytdlp, denoAndFFmpeg);
         add("deno altered by one byte", {{denoArchive(), flipByte(m_denoZip), 200}},
             u"Deno" + mismatch, ytdlpAndDeno, denoAndFFmpeg);
         const QByteArray halfDeno = m_denoZip.left(m_denoZip.size() / 2);
         add("deno archive damaged",
             {{denoArchive(), halfDeno, 200}, {denoSums(), sha256(halfDeno), 200}},
             u"Could not unpack " + m_platform.denoArchive + u'.', ytdlpAndDeno, denoAndFFmpeg);
-        add("deno download cut short", {{denoArchive(), m_denoZip, 0}}, QString(), ytdlpAndDeno,
-            denoAndFFmpeg);
         add("ffmpeg checksum only at the latest address",
             {{ffmpegSums(), {}, 404},
              {m_platform.ffmpegPath + u".sha256", sha256(m_ffmpegZip), 200}},
             notFound, all, ffmpeg);
         add("ffmpeg altered by one byte", {{ffmpegBuild(), flipByte(m_ffmpegZip), 200}},
             u"ffmpeg" + mismatch, all, ffmpeg);
-        const QByteArray notAZip("PK\x03\x04 not really a zip");
-        add("ffmpeg archive damaged",
-            {{ffmpegBuild(), notAZip, 200}, {ffmpegSums(), sha256(notAZip) + "  ffmpeg.zip", 200}},
-            u"Could not unpack ffmpeg.zip."_qs, all, ffmpeg);
         const QByteArray nested = ZipBuilder().file(u"bin/ffmpeg"_qs, m_ffmpeg, 0755).build();
         add("ffmpeg archive without ffmpeg at its top",
             {{ffmpegBuild(), nested, 200}, {ffmpegSums(), sha256(nested) + "  ffmpeg.zip", 200}},
@@ -1045,33 +861,16 @@ private Q_SLOTS:
     void installFailure() {
         QFETCH(Spoils, spoiled);
         QFETCH(bool, reinstall);
-        QFETCH(QString, message);
         QFETCH(Tools, missing);
         if (reinstall)
             installAllTools();
-        // Paced, so that the close arrives on its own: Qt 6.4 sometimes takes a short body that
-        // comes together with the close for a complete one.
-        for (const auto &[path, body, status] : spoiled) {
-            if (status)
-                serve(path, body, status);
-            else
-                m_server->route(path, answer(body, 200, 16 * 1024, std::chrono::milliseconds(1),
-                                             body.size() / 2));
-        }
-        if (message.isEmpty()) {
-            QNetworkAccessManager network;
-            const std::unique_ptr<QNetworkReply> reply(
-                network.get(QNetworkRequest(m_server->url(denoArchive()))));
-            QVERIFY(runTask(qCoro(reply.get()).waitForFinished()).finished);
-            QVERIFY(reply->error() != QNetworkReply::NoError);
-            message = reply->errorString();
-            forgetRequests();
-        }
+        for (const auto &[path, body, status] : spoiled)
+            serve(path, body, status);
         const auto m = manager();
         AWAIT(m->check());
         QSignalSpy updates(m.get(), &ToolManager::isUpdatingChanged);
         AWAIT(m->install(reinstall));
-        QCOMPARE(failure(*m), message);
+        QTEST(failure(*m), "message");
         QCOMPARE(m->installingTool(), std::nullopt);
         QTEST(downloads(), "downloaded");
         QCOMPARE(m->missingTools(), missing);
@@ -1079,15 +878,12 @@ private Q_SLOTS:
         QCOMPARE(updates.count(), 0);
         QVERIFY(!reinstall ||
                 (contents(tool(u"yt-dlp"_qs)) == m_fake && isExecutableFile(tool(u"yt-dlp"_qs))));
-
         forgetRequests();
         publish();
         AWAIT(m->install(false));
-        QCOMPARE(failure(*m), u"(not failed)"_qs);
         QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
         QCOMPARE(downloads(), missing);
-        QCOMPARE(m->missingTools(), Tools{});
-        QVERIFY(workFolders().isEmpty());
+        QVERIFY(m->missingTools().isEmpty() && workFolders().isEmpty());
     }
 
     void destroyedWhileInstalling_data() {
@@ -1097,28 +893,12 @@ private Q_SLOTS:
         columns<Route, QString, int, QStringList, int>(
             {"held", "trigger", "passes", "present", "installations"});
         const QString archive = Platform::current().denoArchive;
-        const QStringList none, ytdlp{u"yt-dlp"_qs}, ytdlpAndDeno{u"yt-dlp"_qs, u"deno"_qs};
-        const auto held = [](const char *name, QString (TestTools::*path)() const,
-                             const QStringList &present, int installations = 1) {
-            row(name, Route(path), QString(), 0, present, installations);
-        };
-        const auto gated = [](const char *name, const QString &trigger, int passes,
-                              const QStringList &present) {
-            row(name, Route(), trigger, passes, present, 1);
-        };
-        held("asking for yt-dlp's release", &TestTools::ytdlpApi, none);
-        held("two installations asking for yt-dlp's release", &TestTools::ytdlpApi, none, 2);
-        held("reading yt-dlp's checksums", &TestTools::ytdlpSums, none);
-        held("downloading yt-dlp", &TestTools::ytdlpFile, none);
-        gated("hashing yt-dlp", u"yt-dlp"_qs, 0, none);
-        gated("placing yt-dlp", u"yt-dlp"_qs, 1, none);
-        held("asking for deno's release", &TestTools::denoApi, ytdlp);
-        held("downloading deno", &TestTools::denoArchive, ytdlp);
-        gated("hashing deno", archive, 0, ytdlp);
-        gated("unpacking deno", archive, 1, ytdlp);
-        gated("placing deno", archive, 2, ytdlp);
-        held("downloading ffmpeg", &TestTools::ffmpegBuild, ytdlpAndDeno);
-        held("reading ffmpeg's checksum", &TestTools::ffmpegSums, ytdlpAndDeno);
+        const QStringList none, ytdlp{u"yt-dlp"_qs};
+        row("two installations asking for yt-dlp's release", Route(&TestTools::ytdlpApi), QString(),
+            0, none, 2);
+        row("downloading deno", Route(&TestTools::denoArchive), QString(), 0, ytdlp, 1);
+        row("unpacking deno", Route(), archive, 1, ytdlp, 1);
+        row("placing deno", Route(), archive, 2, ytdlp, 1);
     }
 
     // A manager destroyed at an await of an installation, as at quit, removes the work folder
@@ -1138,8 +918,9 @@ private Q_SLOTS:
             // Served in two halves, the second a fifth of a second after the first.
             const QByteArray body = m_bodies.value(held(*this));
             m_server->route(held(*this),
-                            answer(body, 200, std::max<qsizetype>(1, (body.size() + 1) / 2),
-                                   std::chrono::milliseconds(200)));
+                            {.body = body,
+                             .chunkSize = std::max<qsizetype>(1, (body.size() + 1) / 2),
+                             .interval = 200ms});
         } else {
             gate.emplace().close();
         }
@@ -1182,15 +963,12 @@ private Q_SLOTS:
         columns<QString, QString, bool>({"name", "kind", "removed"});
         const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const QString ours = u"Tovik-" + uuid.toUpper();
-        row("left without a lock", ours, u"folder"_qs, true);
         row("locked by a process that has gone", ours, u"dead lock"_qs, true);
         row("locked by a running installation", ours, u"live lock"_qs, false);
         row("a file", ours, u"file"_qs, false);
         row("a link to a folder", ours, u"link"_qs, false);
         row("lower-case UUID", QString(u"Tovik-" + uuid.toLower()), u"folder"_qs, false);
-        row("another prefix", QString(u"tovik-" + uuid.toUpper()), u"folder"_qs, false);
         row("a longer name", QString(ours + u".old"), u"folder"_qs, false);
-        row("no UUID", u"Tovik-cache"_qs, u"folder"_qs, false);
     }
 
     // At start, check() removes what installations killed on the way left in the temporary
@@ -1225,7 +1003,6 @@ private Q_SLOTS:
         AWAIT(m->install(false));
         QCOMPARE(failure(*m), u"yt-dlp was installed but does not start."_qs);
         QCOMPARE(m->ytdlpVersion(), std::nullopt);
-        QCOMPARE(m->missingTools(), Tools{});
         QCOMPARE(m->updateMessage(), std::nullopt);
     }
 
@@ -1247,20 +1024,15 @@ private Q_SLOTS:
         QCOMPARE(contents(users), QByteArray("the user's own deno"));
     }
 
-    void withSystemFFmpeg() {
+    // A reinstall leaves a system ffmpeg alone.
+    void reinstallWithSystemFFmpeg() {
         writeFile(candidates()[1], "system ffmpeg");
         const auto m = manager();
         AWAIT(m->check());
-        QCOMPARE(m->missingTools(), (Tools{Tool::ytdlp, Tool::deno}));
-        for (const bool reinstall : {false, true}) {
-            forgetRequests();
-            AWAIT(m->install(reinstall));
-            QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
-            QCOMPARE(m->paths().ffmpeg, QUrl::fromLocalFile(candidates()[1]));
-            QCOMPARE(downloads(), (Tools{Tool::ytdlp, Tool::deno}));
-            QVERIFY(!requests().contains(ffmpegBuild()));
-            QVERIFY(!QFileInfo::exists(tool(u"ffmpeg"_qs)));
-        }
+        AWAIT(m->install(true));
+        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
+        QCOMPARE(downloads(), (Tools{Tool::ytdlp, Tool::deno}));
+        QVERIFY(!QFileInfo::exists(tool(u"ffmpeg"_qs)));
     }
 
     void nothingMissingGoesStraightToFinish() {
@@ -1275,128 +1047,90 @@ private Q_SLOTS:
         QVERIFY(requests().isEmpty());
     }
 
-    void dailyUpdate_data() {
-        // scenario: of --version; stored: the last update check, unless age (seconds before
-        // now) is 0 or more.
-        columns<QByteArray, QVariant, qint64, std::optional<QString>, bool>(
-            {"scenario", "stored", "age", "version", "runs"});
+    void update_data() {
+        // version, update: scenarios of --version and -U (empty: up to date), updateTo: of
+        // --version after -U; stored: the last update check, unless age (seconds before now) is
+        // 0 or more; message: the update's outcome, empty when none runs.
+        columns<QByteArray, QByteArray, QByteArray, QVariant, qint64, QString,
+                std::optional<QString>>(
+            {"version", "update", "updateTo", "stored", "age", "message", "newVersion"});
         const QByteArray current("out 2025.01.15");
-        const std::optional<QString> known(u"2025.01.15"_qs), unknown;
-        const auto add = [](const char *name, const QByteArray &scenario, const QVariant &stored,
-                            qint64 age, const std::optional<QString> &version,
-                            bool runs) { row(name, scenario, stored, age, version, runs); };
+        const std::optional<QString> old(u"2025.01.15"_qs), unknown;
+        const QString upToDate = u"yt-dlp is up to date."_qs;
+        const auto add = [](const char *name, const QByteArray &version, const QByteArray &update,
+                            const QByteArray &updateTo, const QVariant &stored, qint64 age,
+                            const QString &message, const std::optional<QString> &newVersion) {
+            row(name, version, update, updateTo, stored, age, message, newVersion);
+        };
         // The version probe never fails the check, and the daily update still runs.
-        add("version and line break", current, {}, -1, known, true);
-        add("surrounded by blanks", "out  \t2024.12.06\r\nout ", {}, -1, u"2024.12.06"_qs, true);
-        add("only blanks", "out   \nout \nout \t", {}, -1, unknown, true);
-        add("nothing", {}, {}, -1, unknown, true);
-        add("exit 1", "out 2025.01.15\nexit 1", {}, -1, unknown, true);
-        add("killed", "out 2025.01.15\nsignal 9", {}, -1, unknown, true);
-        add("stored: not a date", current, u"yesterday"_qs, -1, known, true);
-        add("stored: a number", current, 12, -1, known, true);
-        add("just now", current, {}, 0, known, false);
-        add("exactly a day", current, {}, 86'400, known, false);
-        add("a day and a second", current, {}, 86'401, known, true);
+        add("version surrounded by blanks", "out  \t2024.12.06\r\nout ", {}, {}, {}, -1, upToDate,
+            u"2024.12.06"_qs);
+        add("version only blanks", "out   \nout \nout \t", {}, {}, {}, -1, upToDate, unknown);
+        add("version probe exits 1", "out 2025.01.15\nexit 1", {}, {}, {}, -1, upToDate, unknown);
+        add("stored: not a date", current, {}, {}, u"yesterday"_qs, -1, upToDate, old);
+        add("checked exactly a day ago", current, {}, {}, {}, 86'400, QString(), old);
+        add("checked a day and a second ago", current, {}, {}, {}, 86'401, upToDate, old);
+        add("updated", current,
+            "out Current version: stable@2025.01.15\nerr Latest version: stable@2025.02.01\n"
+            "out Updated yt-dlp to stable@2025.02.01",
+            "2025.02.01", {}, -1, u"Updated to 2025.02.01."_qs, u"2025.02.01"_qs);
+        add("updated, version unknown before and after", "exit 1",
+            "out Updated yt-dlp to stable@2025.02.01", {}, {}, -1,
+            u"Updated to the latest version."_qs, unknown);
+        add("updated, version unknown after", current, "out Updated yt-dlp to stable@2025.02.01",
+            " ", {}, -1, u"Updated to 2025.01.15."_qs, old);
+        // The last non-empty line on either channel, whatever breaks the lines.
+        add("failed", current, "out one\r\nerr two\xe2\x80\xa8\r\nout \x0b\x0c\nexit 2", {}, {}, -1,
+            u"Update failed: two"_qs, old);
+        add("failed silently", current, "exit 1", {}, {}, -1,
+            u"Update failed: yt-dlp did not run."_qs, old);
     }
 
-    void dailyUpdate() {
-        QFETCH(QByteArray, scenario);
+    void update() {
+        QFETCH(QByteArray, version);
+        QFETCH(QByteArray, update);
+        QFETCH(QByteArray, updateTo);
         QFETCH(QVariant, stored);
         QFETCH(qint64, age);
-        QFETCH(bool, runs);
-        script(scenario);
+        QFETCH(QString, message);
+        update.isEmpty() ? script(version) : script(version, update, updateTo);
         installAllTools();
-        const auto m = manager();
-        QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
         if (age >= 0)
             stored = QDateTime::currentDateTimeUtc().addSecs(-age);
         if (stored.isValid())
             tovikSettings().setValue(updateKey, stored);
+        const auto m = manager();
+        QStringList trace;
+        connect(m.get(), &ToolManager::updateMessageChanged, this,
+                [&] { trace.append(m->updateMessage().value_or(u"(none)"_qs)); });
+        connect(m.get(), &ToolManager::isUpdatingChanged, this,
+                [&] { trace.append(m->isUpdating() ? u"updating"_qs : u"done"_qs); });
         AWAIT(m->check());
         QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
-        QTEST(m->ytdlpVersion(), "version");
-        QCOMPARE(updating.count(), runs ? 2 : 0);
-        QCOMPARE(m->updateMessage(),
-                 runs ? std::optional(u"yt-dlp is up to date."_qs) : std::nullopt);
-    }
-
-    void updateOutcomes_data() {
-        // version, update: scenarios of --version and -U; dateMoves: the last check is stored.
-        columns<QByteArray, QByteArray, QByteArray, QString, std::optional<QString>, bool>(
-            {"version", "update", "updateTo", "message", "newVersion", "dateMoves"});
-        const QByteArray current("out 2025.01.15");
-        const std::optional<QString> old(u"2025.01.15"_qs);
-        const auto add = [](const char *name, const QByteArray &version, const QByteArray &update,
-                            const QByteArray &updateTo, const QString &message,
-                            const std::optional<QString> &newVersion, bool dateMoves) {
-            row(name, version, update, updateTo, message, newVersion, dateMoves);
-        };
-        add("updated", current,
-            "out Current version: stable@2025.01.15\nerr Latest version: stable@2025.02.01\n"
-            "out Updating to stable@2025.02.01 ...\nout Updated yt-dlp to stable@2025.02.01",
-            "2025.02.01", u"Updated to 2025.02.01."_qs, u"2025.02.01"_qs, true);
-        add("already current", current,
-            "out Latest version: stable@2025.01.15\nout yt-dlp is up to date (stable@2025.01.15)",
-            {}, u"yt-dlp is up to date."_qs, old, true);
-        add("updated, version unknown before and after", "exit 1",
-            "out Updated yt-dlp to stable@2025.02.01", {}, u"Updated to the latest version."_qs,
-            std::nullopt, true);
-        add("updated, version unknown after", current,
-            "out Updated yt-dlp to stable@2025.02.01\nexit 0", " ", u"Updated to 2025.01.15."_qs,
-            old, true);
-        add("failed after two lines and an empty one", current,
-            "out Latest version: stable@2025.02.01\nerr ERROR: Unable to write to /x\nout \nexit 1",
-            {}, u"Update failed: ERROR: Unable to write to /x"_qs, old, false);
-        add("failed, other line breaks", current,
-            "out one\r\nout two\xe2\x80\xa8\r\nout \x0b\x0c\nexit 2", {}, u"Update failed: two"_qs,
-            old, false);
-        add("failed silently", current, "exit 1", {}, u"Update failed: yt-dlp did not run."_qs, old,
-            false);
-        add("killed", current, "out partial\nsignal 9", {}, u"Update failed: partial"_qs, old,
-            false);
-    }
-
-    void updateOutcomes() {
-        QFETCH(QByteArray, version);
-        QFETCH(QByteArray, update);
-        QFETCH(QByteArray, updateTo);
-        QFETCH(QString, message);
-        QFETCH(bool, dateMoves);
-        script(version, update, updateTo);
-        installAllTools();
-        const QDateTime anHourAgo = QDateTime::currentDateTimeUtc().addSecs(-3600);
-        tovikSettings().setValue(updateKey, anHourAgo);
-        const auto m = manager();
-        AWAIT(m->check()); // not due: only the version is probed
-        QCOMPARE(m->updateMessage(), std::nullopt);
-        QStringList messages;
-        connect(m.get(), &ToolManager::updateMessageChanged, this,
-                [&] { messages.append(m->updateMessage().value_or(u"(none)"_qs)); });
-        QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
-        AWAIT(m->updateYTDLP());
-        QCOMPARE(messages, (QStringList{u"Checking for yt-dlp updates\u2026"_qs, message}));
-        QCOMPARE(updating.count(), 2);
-        QVERIFY(!m->isUpdating());
+        QCOMPARE(trace.join(u'|'),
+                 message.isEmpty()
+                     ? QString()
+                     : u"updating|Checking for yt-dlp updates\u2026|" + message + u"|done");
         QTEST(m->ytdlpVersion(), "newVersion");
-        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
-        const QDateTime stored = tovikSettings().value(updateKey).toDateTime();
-        QVERIFY(dateMoves ? qAbs(stored.secsTo(QDateTime::currentDateTimeUtc())) < 60
-                          : stored == anHourAgo);
+        // Only an update that ran to its end moves the date of the last check.
+        const QVariant now = tovikSettings().value(updateKey);
+        if (message.isEmpty() || message.startsWith(u"Update failed"))
+            QCOMPARE(now, stored);
+        else
+            QVERIFY(qAbs(now.toDateTime().secsTo(QDateTime::currentDateTimeUtc())) < 60);
     }
 
     void updateWithoutYtdlp() {
         const auto m = manager();
         AWAIT(m->updateYTDLP());
         QCOMPARE(m->updateMessage(), std::optional(u"Update failed: yt-dlp did not run."_qs));
-        QVERIFY(!m->isUpdating());
-        QVERIFY(!tovikSettings().contains(updateKey));
+        QVERIFY(!m->isUpdating() && !tovikSettings().contains(updateKey));
     }
 
     void secondUpdateWhileOneRuns() {
         installAllTools();
         const auto m = manager();
         auto first = m->updateYTDLP();
-        QVERIFY(m->isUpdating());
         QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
         QSignalSpy messages(m.get(), &ToolManager::updateMessageChanged);
         QVERIFY(m->updateYTDLP().isReady());
