@@ -1,4 +1,3 @@
-#include "CommandLine.h"
 #include "DownloadNotifier.h"
 #include "GuiTest.h"
 #include "LauncherProgress.h"
@@ -17,8 +16,6 @@
 #include <QTest>
 
 using namespace GuiTest;
-
-Q_DECLARE_METATYPE(CommandLine::Request)
 
 namespace {
 
@@ -119,70 +116,33 @@ private Q_SLOTS:
         m_desktop.unregisterService(u"org.freedesktop.FileManager1"_qs);
     }
 
-    void parse_data() {
-        QTest::addColumn<QString>("arguments"); // parted by '|'
-        QTest::addColumn<CommandLine::Request>("request");
-        using namespace CommandLine;
-        QTest::newRow("nothing") << u""_qs << Request(Open{});
-        QTest::newRow("links kept as given")
-            << u"https://a.com/1|b.com/2 c.com/3|not a link"_qs
-            << Request(Open{{u"https://a.com/1"_qs, u"b.com/2 c.com/3"_qs, u"not a link"_qs}});
-        QTest::newRow("help among links") << u"https://a.com/1|--help"_qs << Request(Help{});
-        QTest::newRow("version") << u"--version"_qs << Request(Version{});
-        QTest::newRow("help wins over version") << u"-v|-h"_qs << Request(Help{});
-        QTest::newRow("help wins over an unknown option")
-            << u"--verbose|--help"_qs << Request(Help{});
-        QTest::newRow("first unknown option named")
-            << u"https://a.com/1|--verbose|-x"_qs << Request(UnknownOption{u"--verbose"_qs});
-        QTest::newRow("single dash is text") << u"-"_qs << Request(Open{{u"-"_qs}});
-        QTest::newRow("after the end of options everything is text")
-            << u"--|--help|-x|--"_qs << Request(Open{{u"--help"_qs, u"-x"_qs, u"--"_qs}});
-    }
-    void parse() {
-        QFETCH(QString, arguments);
-        QFETCH(CommandLine::Request, request);
-        QVERIFY(CommandLine::parse(arguments.split(u'|', Qt::SkipEmptyParts)) == request);
-    }
-
     // A later start of the program, without a display, while this process is the first Tovik.
     // Help and version need no display; a wrong option fails clearly; links are handed over.
     void start_data() {
-        QTest::addColumn<QString>("arguments"); // parted by '|'
-        QTest::addColumn<int>("status");     // -1: started without a bus, still running after 2 s
-        QTest::addColumn<QString>("said");   // a complaint ("tovik: ...") on the error channel
-        QTest::addColumn<QString>("queued"); // in the first, parted by '|'
-        // With the compositor's permission to come to the front, which the first takes as it
-        // comes there; without, the first stays where it is.
-        QTest::addColumn<QString>("token");
-        QTest::newRow("help") << u"--help"_qs << 0 << u"Usage: tovik [OPTION]... [LINK]..."_qs
-                              << QString() << QString();
-        QTest::newRow("version") << u"-v"_qs << 0 << u"tovik " TOVIK_VERSION ""_qs << QString()
-                                 << QString();
-        QTest::newRow("toolkit option before help")
-            << u"-platform|xcb|-h"_qs << 0 << u"  -h, --help"_qs << QString() << QString();
+        // arguments|status|said|queued|token, arguments and queued links parted by ';'. The
+        // status -1: started without a bus, still running after 2 s. Said: a complaint
+        // ("tovik: ...") on the error channel, else on the output. The token: the compositor's
+        // permission to come to the front, which the first takes as it comes there; without
+        // one, the first stays where it is.
+        QTest::addColumn<QString>("c");
+        QTest::newRow("version") << u"-v|0|tovik " TOVIK_VERSION "||"_qs;
+        QTest::newRow("toolkit option before help") << u"-platform;xcb;-h|0|Usage: tovik ||"_qs;
         QTest::newRow("unknown option")
-            << u"-platform|offscreen|--fast|a.com/x"_qs << 2 << u"tovik: unknown option '--fast'"_qs
-            << QString() << QString();
-        const QString half = u"https://example.com/half"_qs;
-        QTest::newRow("one link") << u"-platform|offscreen|"_qs + half << 0 << QString() << half
-                                  << u"token-1"_qs;
+            << u"-platform;offscreen;--fast;a.com/x|2|tovik: unknown option '--fast'||"_qs;
         QTest::newRow("links as pasted")
-            << u"-platform|offscreen|example.com/half, https://example.com/fifth|no link|"_qs + half
-            << 0 << u"tovik: no web link in 'no link'"_qs << half + u"|https://example.com/fifth"_qs
-            << u"token-2"_qs;
-        QTest::newRow("no link only raises")
-            << u"-platform|offscreen"_qs << 0 << QString() << QString() << u"token-3"_qs;
+            << u"-platform;offscreen;example.com/half, https://example.com/fifth;no link;"
+               u"https://example.com/half|0|tovik: no web link in 'no link'|"
+               u"https://example.com/half;https://example.com/fifth|token-2"_qs;
+        QTest::newRow("no link only raises") << u"-platform;offscreen|0|||token-3"_qs;
         // Its own job ends by itself, so stopping it leaves nothing running.
         QTest::newRow("without a bus every start is alone")
-            << u"-platform|offscreen|https://example.com/one"_qs << -1 << QString() << QString()
-            << QString();
+            << u"-platform;offscreen;https://example.com/one|-1|||"_qs;
     }
     void start() {
-        QFETCH(QString, arguments);
-        QFETCH(int, status);
-        QFETCH(QString, said);
-        QFETCH(QString, queued);
-        QFETCH(QString, token);
+        QFETCH(QString, c);
+        const QStringList f = c.split(u'|');
+        const int status = f[1].toInt();
+        const QString &said = f[2], &token = f[4];
         qunsetenv("XDG_ACTIVATION_TOKEN");
         SingleInstance first;
         QCOMPARE(first.role(), SingleInstance::Role::first);
@@ -201,7 +161,7 @@ private Q_SLOTS:
         if (status < 0)
             environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_qs, u"unix:path=/nonexistent/bus"_qs);
         later.setProcessEnvironment(environment);
-        later.start(QStringLiteral(TOVIK_PROGRAM), arguments.split(u'|'));
+        later.start(QStringLiteral(TOVIK_PROGRAM), f[0].split(u';'));
         if (status >= 0) {
             // The later start waits for the first to answer, which needs this event loop.
             QTRY_COMPARE_WITH_TIMEOUT(later.state(), QProcess::NotRunning, 20'000);
@@ -224,83 +184,67 @@ private Q_SLOTS:
         QStringList links;
         for (const DownloadJob *job : tovik.queue().jobs())
             links.append(job->request().url.toString());
-        QCOMPARE(links.join(u'|'), queued);
+        QCOMPARE(links.join(u';'), f[3]);
         QTRY_VERIFY(tovik.tools().ytdlpVersion() && !tovik.tools().isUpdating());
     }
 
+    // Shown in the file manager as selected, else the first file's folder opens.
     void revealFiles_data() {
         QTest::addColumn<bool>("fileManager");
-        QTest::addColumn<QList<QUrl>>("files");
-        QTest::addColumn<QList<QVariantList>>("shown");
-        QTest::addColumn<QList<QUrl>>("opened");
-        const QList<QUrl> files{QUrl::fromLocalFile(u"/tmp/out/Über uns.mp4"_qs),
-                                QUrl::fromLocalFile(u"/tmp/out/List/2 - #2 100%.m4a"_qs)};
-        QTest::newRow("selected in the file manager")
-            << true << files
-            << QList<QVariantList>{{QStringList{
-                                        u"file:///tmp/out/%C3%9Cber%20uns.mp4"_qs,
-                                        u"file:///tmp/out/List/2%20-%20%232%20100%25.m4a"_qs},
-                                    QString()}}
-            << QList<QUrl>();
-        QTest::newRow("without a file manager the first file's folder opens")
-            << false << files << QList<QVariantList>()
-            << QList<QUrl>{QUrl::fromLocalFile(u"/tmp/out"_qs)};
-        QTest::newRow("nothing to show")
-            << true << QList<QUrl>() << QList<QVariantList>() << QList<QUrl>();
+        QTest::addColumn<bool>("files");
+        QTest::newRow("selected in the file manager") << true << true;
+        QTest::newRow("without a file manager the first file's folder opens") << false << true;
+        QTest::newRow("nothing to show") << true << false;
     }
     void revealFiles() {
         QFETCH(bool, fileManager);
-        QFETCH(QList<QUrl>, files);
-        QFETCH(QList<QVariantList>, shown);
-        QFETCH(QList<QUrl>, opened);
+        QFETCH(bool, files);
         QVERIFY(!fileManager || m_desktop.registerService(u"org.freedesktop.FileManager1"_qs));
-        Desktop::system().revealFiles(files);
+        Desktop::system().revealFiles(
+            files ? QList<QUrl>{QUrl::fromLocalFile(u"/tmp/out/Über uns.mp4"_qs),
+                                QUrl::fromLocalFile(u"/tmp/out/List/2 - #2 100%.m4a"_qs)}
+                  : QList<QUrl>());
         // Either answer ends the wait; the other must not have come as well.
-        QTRY_VERIFY(!m_heard.calls.isEmpty() || !m_heard.opened.isEmpty() || files.isEmpty());
+        QTRY_VERIFY(!m_heard.calls.isEmpty() || !m_heard.opened.isEmpty() || !files);
         QTest::qWait(100);
-        QCOMPARE(m_heard.calls, shown);
-        QCOMPARE(m_heard.opened, opened);
+        const QVariantList shown{QStringList{u"file:///tmp/out/%C3%9Cber%20uns.mp4"_qs,
+                                             u"file:///tmp/out/List/2%20-%20%232%20100%25.m4a"_qs},
+                                 QString()};
+        QCOMPARE(m_heard.calls, QList<QVariantList>(files && fileManager, shown));
+        QCOMPARE(m_heard.opened, QList<QUrl>(files && !fileManager, QUrl(u"file:///tmp/out"_qs)));
     }
 
-    // Batches are parted by '|', each told or not as its letter says: '.' told, 'c' told after
-    // its waiting jobs are cancelled, 'a' while the window is active, '-' without a
-    // notification service. Each notice told: summary|body|the files its action shows.
+    // batches#letters#notices. Batches are parted by '|', each told or not as its letter says:
+    // '.' told, 'c' told after its waiting jobs are cancelled, 'a' while the window is active,
+    // '-' without a notification service. Each notice told: summary|body|the files its action
+    // shows, the next after a '#'. Another batch's notice replaces the one before.
     void notices_data() {
-        QTest::addColumn<QString>("batches");
-        QTest::addColumn<QString>("letters");
-        QTest::addColumn<QStringList>("notices");
-        const QString gone = u"|Video &lt;unavailable&gt; &amp; gone|"_qs;
-        QTest::newRow("one finished")
-            << u"one"_qs << u"."_qs << QStringList{u"1 download finished||one.mp4"_qs};
-        QTest::newRow("three finished")
-            << u"one two three"_qs << u"."_qs
-            << QStringList{u"3 downloads finished||one.mp4 two.mp4 three.mp4"_qs};
-        QTest::newRow("finished and failed")
-            << u"one failing two"_qs << u"."_qs
-            << QStringList{u"2 finished, 1 failed"_qs + gone + u"one.mp4 two.mp4"_qs};
-        QTest::newRow("only failed, first failure told")
-            << u"failing failing-too"_qs << u"."_qs << QStringList{u"2 downloads failed"_qs + gone};
-        QTest::newRow("finished and cancelled")
-            << u"one two three"_qs << u"c"_qs
-            << QStringList{u"2 finished, 1 cancelled||two.mp4 three.mp4"_qs};
-        QTest::newRow("a later batch replaces the notice")
-            << u"one|failing"_qs << u".."_qs
-            << QStringList{u"1 download finished||one.mp4"_qs, u"1 download failed"_qs + gone};
+        QTest::addColumn<QString>("c");
+        QTest::newRow("3 finished")
+            << u"one two three#.#3 downloads finished||one.mp4 two.mp4 three.mp4"_qs;
+        QTest::newRow("finished, failed")
+            << u"one failing two#.#2 finished, 1 failed<gone>one.mp4 two.mp4"_qs;
+        QTest::newRow("only failed, first told")
+            << u"failing failing-too#.#2 downloads failed<gone>"_qs;
+        QTest::newRow("finished, cancelled")
+            << u"one two three#c#2 finished, 1 cancelled||two.mp4 three.mp4"_qs;
+        QTest::newRow("later replaces")
+            << u"one|failing#..#1 download finished||one.mp4#1 download failed<gone>"_qs;
         // Notices arrive in the order they were sent: had the first batch been told, it would
         // be here before the second.
         QTest::newRow("nothing while the window is active")
-            << u"one|failing"_qs << u"a."_qs << QStringList{u"1 download failed"_qs + gone};
+            << u"one|failing#a.#1 download failed<gone>"_qs;
         // A service that comes later is told, and its notice's action is heard.
         QTest::newRow("nothing without a service")
-            << u"one|two|three"_qs << u"--."_qs
-            << QStringList{u"1 download finished||three.mp4"_qs};
+            << u"one|two|three#--.#1 download finished||three.mp4"_qs;
     }
     void notices() {
-        QFETCH(QString, batches);
-        QFETCH(QString, letters);
-        QFETCH(QStringList, notices);
+        QFETCH(QString, c);
+        c.replace(u"<gone>"_qs, u"|Video &lt;unavailable&gt; &amp; gone|"_qs);
+        const QStringList notices = c.split(u'#').sliced(2);
+        const QString letters = c.split(u'#')[1];
         QWidget &window = m_session->window;
-        for (qsizetype i = 0; const QString &batch : batches.split(u'|')) {
+        for (qsizetype i = 0; const QString &batch : c.split(u'#')[0].split(u'|')) {
             const QChar letter = letters.at(i++);
             if (letter == u'-')
                 m_desktop.unregisterService(u"org.freedesktop.Notifications"_qs);
@@ -321,23 +265,21 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(m_heard.calls.size(), notices.size());
         const QString appId = QStringLiteral(TOVIK_APP_ID);
-        const QStringList reveal{u"show-in-folder"_qs, u"Show in Folder"_qs};
         QList<QUrl> files;
         for (qsizetype i = 0; i < notices.size(); ++i) {
             // app, replaced notice, icon, summary, body, actions, hints, timeout
-            const QVariantList &notice = m_heard.calls.at(i);
+            const QVariantList &n = m_heard.calls.at(i);
             const QStringList expected = notices.at(i).split(u'|');
-            QCOMPARE(notice.at(1).toUInt(), i == 0 ? 0u : m_heard.ids.at(i - 1));
-            QCOMPARE(
-                QStringList(
-                    {notice.at(0).toString(), notice.at(2).toString(),
-                     qdbus_cast<QVariantMap>(notice.at(6)).value(u"desktop-entry"_qs).toString(),
-                     notice.at(3).toString(), notice.at(4).toString()}),
-                QStringList({u"Tovik"_qs, appId, appId}) + expected.first(2));
             files.clear();
             for (const QString &name : expected.at(2).split(u' ', Qt::SkipEmptyParts))
                 files.append(QUrl::fromLocalFile(m_session->output.filePath(name)));
-            QCOMPARE(notice.at(5).toStringList(), files.isEmpty() ? QStringList() : reveal);
+            QCOMPARE(
+                QStringList({n[0].toString(), n[1].toString(), n[2].toString(),
+                             qdbus_cast<QVariantMap>(n[6])[u"desktop-entry"_qs].toString(),
+                             n[3].toString(), n[4].toString(), n[5].toStringList().join(u',')}),
+                QStringList({u"Tovik"_qs, QString::number(i ? m_heard.ids[i - 1] : 0), appId, appId,
+                             expected[0], expected[1],
+                             files.isEmpty() ? QString() : u"show-in-folder,Show in Folder"_qs}));
         }
         // Another notice's action and another action of this one are not ours to answer.
         const uint id = m_heard.ids.back();
@@ -356,30 +298,22 @@ private Q_SLOTS:
 
     // Each batch ends with every job cancelled, or Tovik ends in the middle of it, or by itself.
     void launcher_data() {
-        QTest::addColumn<QString>("scenarios");
-        QTest::addColumn<qint64>("count");
-        QTest::addColumn<double>("progress");
-        QTest::addColumn<bool>("quit");
-        QTest::newRow("one half way") << u"half"_qs << qint64{1} << 0.5 << false;
-        QTest::newRow("two running") << u"half fifth"_qs << qint64{2} << 0.35 << false;
-        QTest::newRow("an ended job counts as done")
-            << u"half done"_qs << qint64{1} << 0.75 << false;
-        QTest::newRow("a waiting job counts as not begun")
-            << u"half half half"_qs << qint64{3} << 1.0 / 3 << false;
-        QTest::newRow("cleared when Tovik ends") << u"half"_qs << qint64{1} << 0.5 << true;
+        QTest::addColumn<QString>("c"); // scenarios|count|progress|quit
+        QTest::newRow("two running, cleared when Tovik ends") << u"half fifth|2|0.35|quit"_qs;
+        QTest::newRow("an ended job counts as done") << u"half done|1|0.75|"_qs;
+        QTest::newRow("a waiting job counts as not begun") << u"half half half|3|0.3333|"_qs;
         // A thousand progress lines in two seconds.
-        QTest::newRow("at most four updates a second") << u"busy"_qs << qint64{0} << 0.0 << false;
+        QTest::newRow("at most four updates a second") << u"busy|0|0|"_qs;
     }
     void launcher() {
-        QFETCH(QString, scenarios);
-        QFETCH(qint64, count);
-        QFETCH(double, progress);
-        QFETCH(bool, quit);
-        add(scenarios);
+        QFETCH(QString, c);
+        const QStringList f = c.split(u'|');
+        const qint64 count = f[1].toLongLong();
+        add(f[0]);
         if (count > 0) {
-            QTRY_VERIFY(shows(count, progress));
+            QTRY_VERIFY(shows(count, f[2].toDouble()));
             QTest::qWait(2 * LauncherProgress::interval); // in which nothing new is shown
-            if (quit)
+            if (!f[3].isEmpty())
                 m_session->launcher.reset();
             for (DownloadJob *job : m_session->queue.jobs())
                 m_session->queue.cancel(job);
