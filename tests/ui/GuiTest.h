@@ -41,10 +41,6 @@ inline QString home() {
     return QDir::homePath();
 }
 
-inline void clearSettings() {
-    QSettings(u"Tovik"_qs, u"Tovik"_qs).clear();
-}
-
 inline QString binDirectory() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
         .filePath(u"Tovik/bin"_qs);

@@ -45,7 +45,6 @@ struct Look {
 Q_DECLARE_METATYPE(Drive)
 Q_DECLARE_METATYPE(Look)
 Q_DECLARE_METATYPE(OutputFormat)
-Q_DECLARE_METATYPE(Tint)
 
 namespace {
 
@@ -53,8 +52,8 @@ YTDLPEvent item(std::optional<qint64> index = {}, std::optional<qint64> count = 
                 const QString &title = u"Clip"_qs) {
     return YTDLPEvent::Item{u"id"_qs, index, count, title};
 }
-YTDLPEvent progress(std::optional<double> speed, std::optional<qint64> eta) {
-    return YTDLPEvent::Progress{u"id"_qs, false, 400, 1000, speed, eta};
+Drive progressed(std::optional<double> speed, std::optional<qint64> eta) {
+    return TestJobs::run({item(), YTDLPEvent::Progress{u"id"_qs, false, 400, 1000, speed, eta}});
 }
 const YTDLPEvent partDone = YTDLPEvent::Progress{u"id"_qs, true, 1000, 1000, {}, {}};
 YTDLPEvent file(const QString &name) {
@@ -97,6 +96,7 @@ class TestJobRow : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // One row per branch of the status text, icon, button and menu.
     void statusActionAndMenu_data() {
         QTest::addColumn<OutputFormat>("format");
         QTest::addColumn<Drive>("drive");
@@ -114,66 +114,54 @@ private Q_SLOTS:
         const Look stopped{{Symbol::xmarkCircle, Tint::secondary}, false, false, A::retry};
         const Look failed{{Symbol::exclamationmarkTriangleFill, Tint::red}, false, true, A::retry};
         const DownloadJob::State downloading = DownloadJob::Downloading{};
-        const auto progressed = [](std::optional<double> speed, std::optional<qint64> eta) {
-            return TestJobs::run({item(), progress(speed, eta)});
+        const auto add = [](const char *name, OutputFormat format, const Drive &drive,
+                            const QString &text, const Look &look) {
+            QTest::newRow(name) << format << drive << text << look;
         };
-
-        QTest::newRow("queued") << v720 << Drive([](DownloadJob &) {}) << u"Waiting…"_qs << waiting;
-        QTest::newRow("started, no title yet")
-            << v720 << TestJobs::run({}, downloading) << u"Starting…"_qs << loading;
-        QTest::newRow("started inside a playlist, no title yet")
-            << v720 << TestJobs::run({}, downloading, {}, {3, 12}) << u"Starting…"_qs << loading;
-        QTest::newRow("playlist item 2 of 5 at 1.5 MB/s, 90 s left")
-            << v720 << TestJobs::run({item(2, 5), progress(1.5e6, 90)})
-            << u"2 of 5 · Video — up to 720p · 1.5 MB/s · 1:30 left"_qs << loading;
-        QTest::newRow("playlist count without index")
-            << v720 << TestJobs::run({item({}, 4), progress({}, {})})
-            << u"0 of 4 · Video — up to 720p"_qs << loading;
-        QTest::newRow("eta 0 has no time part")
-            << v720 << progressed(2.3e6, 0) << u"Video — up to 720p · 2.3 MB/s"_qs << loading;
-        QTest::newRow("no speed part without a speed")
-            << v720 << progressed({}, 75) << u"Video — up to 720p · 1:15 left"_qs << loading;
-        QTest::newRow("label alone") << OutputFormat::video1080 << progressed({}, {})
-                                     << u"Video — up to 1080p"_qs << loading;
-        QTest::newRow("minutes beyond an hour") << OutputFormat::video480 << progressed({}, 3725)
-                                                << u"Video — up to 480p · 62:05 left"_qs << loading;
-        QTest::newRow("speed truncated to whole bytes")
-            << audio << progressed(999.9, {}) << u"Audio only (M4A) · 999 bytes/s"_qs << loading;
-        QTest::newRow("infinite speed left out")
-            << v720 << progressed(std::numeric_limits<double>::infinity(), 5)
-            << u"Video — up to 720p · 0:05 left"_qs << loading;
-        QTest::newRow("speed beyond 64 bits left out")
-            << v720 << progressed(1e30, {}) << u"Video — up to 720p"_qs << loading;
-        QTest::newRow("merging, in a playlist")
-            << v720 << TestJobs::run({item(3, 12), partDone, partDone})
-            << u"3 of 12 · Merging video and audio…"_qs << working;
-        QTest::newRow("extracting audio")
-            << audio << TestJobs::run({item(), partDone}) << u"Extracting audio…"_qs << working;
-        QTest::newRow("finished audio, one file")
-            << audio
-            << TestJobs::run({item(2, 5), partDone, file(u"Song.m4a"_qs)}, DownloadJob::Finished{})
-            << u"Song.m4a"_qs << saved;
-        QTest::newRow("finished with a warning")
-            << audio
-            << TestJobs::run({item(), partDone, file(u"Song.m4a"_qs)}, DownloadJob::Finished{},
-                             u"One item failed: Video unavailable"_qs)
-            << u"Song.m4a — One item failed: Video unavailable"_qs << warned;
-        QTest::newRow("finished playlist of four")
-            << v720
-            << TestJobs::run({item(4, 4), file(u"L/a.mp4"_qs), file(u"L/b.mp4"_qs),
-                              file(u"L/c.mp4"_qs), file(u"L/d.mp4"_qs)},
-                             DownloadJob::Finished{})
-            << u"4 files saved"_qs << saved;
-        QTest::newRow("finished without files")
-            << v720 << TestJobs::run({}, DownloadJob::Finished{}) << u"0 files saved"_qs << empty;
-        QTest::newRow("cancelled inside a playlist")
-            << v720 << TestJobs::run({item(2, 5), progress(1e6, 3)}, DownloadJob::Cancelled{})
-            << u"Cancelled"_qs << stopped;
-        QTest::newRow("failed") << v720
-                                << TestJobs::run({item(1, 3)},
-                                                 DownloadJob::Failed{
-                                                     u"Could not start yt-dlp: No such file"_qs})
-                                << u"Could not start yt-dlp: No such file"_qs << failed;
+        add(
+            "queued", v720, [](DownloadJob &) {}, u"Waiting…"_qs, waiting);
+        add("started inside a playlist, no title yet", v720,
+            TestJobs::run({}, downloading, {}, {3, 12}), u"Starting…"_qs, loading);
+        add("item 2 of 5 at 1.5 MB/s, 90 s left", v720,
+            TestJobs::run(
+                {item(2, 5), YTDLPEvent::Progress{u"id"_qs, false, 400, 1000, 1.5e6, 90}}),
+            u"2 of 5 · Video — up to 720p · 1.5 MB/s · 1:30 left"_qs, loading);
+        add("playlist count without index", OutputFormat::video1080,
+            TestJobs::run({item({}, 4)}, downloading), u"0 of 4 · Video — up to 1080p"_qs, loading);
+        add("eta 0 has no time part", v720, progressed(2.3e6, 0),
+            u"Video — up to 720p · 2.3 MB/s"_qs, loading);
+        add("minutes beyond an hour", OutputFormat::video480, progressed({}, 3725),
+            u"Video — up to 480p · 62:05 left"_qs, loading);
+        add("speed truncated to whole bytes", audio, progressed(999.9, 1),
+            u"Audio only (M4A) · 999 bytes/s · 0:01 left"_qs, loading);
+        add("infinite speed left out", v720,
+            progressed(std::numeric_limits<double>::infinity(), {}), u"Video — up to 720p"_qs,
+            loading);
+        add("speed beyond 64 bits left out", v720, progressed(1e30, {}), u"Video — up to 720p"_qs,
+            loading);
+        add("merging, in a playlist", v720, TestJobs::run({item(3, 12), partDone, partDone}),
+            u"3 of 12 · Merging video and audio…"_qs, working);
+        add("extracting audio", audio, TestJobs::run({item(), partDone}), u"Extracting audio…"_qs,
+            working);
+        add("finished audio, one file", audio,
+            TestJobs::run({item(2, 5), partDone, file(u"Song.m4a"_qs)}, DownloadJob::Finished{}),
+            u"Song.m4a"_qs, saved);
+        add("finished with a warning", audio,
+            TestJobs::run({item(), partDone, file(u"Song.m4a"_qs)}, DownloadJob::Finished{},
+                          u"One item failed: Video unavailable"_qs),
+            u"Song.m4a — One item failed: Video unavailable"_qs, warned);
+        add("finished playlist of two", v720,
+            TestJobs::run({item(2, 2), file(u"L/a.mp4"_qs), file(u"L/b.mp4"_qs)},
+                          DownloadJob::Finished{}),
+            u"2 files saved"_qs, saved);
+        add("finished without files", v720, TestJobs::run({}, DownloadJob::Finished{}),
+            u"0 files saved"_qs, empty);
+        add("cancelled inside a playlist", v720,
+            TestJobs::run({item(2, 5)}, DownloadJob::Cancelled{}), u"Cancelled"_qs, stopped);
+        add("failed", v720,
+            TestJobs::run({item(1, 3)},
+                          DownloadJob::Failed{u"Unsupported URL: https://example.com/v"_qs}),
+            u"Tovik cannot find a video at this link."_qs, failed);
     }
 
     void statusActionAndMenu() {
@@ -197,100 +185,79 @@ private Q_SLOTS:
         QCOMPARE(JobRow::menuItems(job), menu);
     }
 
-    void actionSymbols() {
-        QCOMPARE(JobRow::actionSymbol(A::cancel), Symbol::xmarkCircleFill);
-        QCOMPARE(JobRow::actionSymbol(A::reveal), Symbol::magnifyingglassCircleFill);
-        QCOMPARE(JobRow::actionSymbol(A::retry), Symbol::arrowClockwiseCircleFill);
-    }
-
-    void titleIsTheLinkUntilKnown() {
+    // The title is the link, fully encoded, until yt-dlp names the video; each action's symbol.
+    void titleAndActionSymbols() {
         const QString link = u"https://example.com/watch?v=a%20b"_qs;
         DownloadJob job({QUrl(link), OutputFormat::video720, false, {}});
-        QCOMPARE(JobRow::title(job), link);
         TestJobs::run({}, DownloadJob::Downloading{})(job);
         QCOMPARE(JobRow::title(job), link);
         TestJobs::run({item(1, 2, u"Café at night"_qs)})(job);
         QCOMPARE(JobRow::title(job), u"Café at night"_qs);
+        QCOMPARE((QList{JobRow::actionSymbol(A::cancel), JobRow::actionSymbol(A::reveal),
+                        JobRow::actionSymbol(A::retry)}),
+                 (QList{Symbol::xmarkCircleFill, Symbol::magnifyingglassCircleFill,
+                        Symbol::arrowClockwiseCircleFill}));
     }
 
     // Failures of a download are told in plain words; those of the tool setup get a hint.
+    // Rows "download|message|shown" or "setup|message|shown"; one per branch of the wording.
     void errorText_data() {
-        QTest::addColumn<bool>("setup");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("shown");
-        const QString report =
-            u"; please report this issue on  https://github.com/yt-dlp/yt-dlp/issues?q= , "
-            "filling out the appropriate issue template. Confirm you are on the latest version "
-            "using  yt-dlp -U"_qs;
-        QTest::newRow("404 with a bug-report request")
-            << false
-            << u"Unable to download webpage: HTTP Error 404: Not Found (caused by <HTTPError "
-               "404: 'Not Found'>)"_qs +
-                   report
-            << u"The site has no page at this link (HTTP 404). Check the link."_qs;
-        QTest::newRow("403 on the video data")
-            << false << u"unable to download video data: HTTP Error 403: Forbidden"_qs
-            << u"The site refused access to this video (HTTP 403)."_qs;
-        QTest::newRow("server error")
-            << false << u"Unable to download JSON metadata: HTTP Error 503: Service Unavailable"_qs
-            << u"The site had a problem (HTTP 503). Try again later."_qs;
-        QTest::newRow("other status keeps its reason")
-            << false
-            << u"Unable to download webpage: HTTP Error 451: Unavailable For Legal Reasons"_qs
-            << u"The site answered with HTTP error 451, “Unavailable For Legal Reasons”."_qs;
-        QTest::newRow("unknown host")
-            << false
-            << u"Unable to download webpage: <urlopen error [Errno -2] Name or service not "
-               "known> (caused by URLError(gaierror(-2, 'Name or service not known')))"_qs
-            << u"The site could not be reached. Check the link and your internet connection."_qs;
-        QTest::newRow("format with command-line advice")
-            << false
-            << u"Requested format is not available. Use --list-formats for a list of "
-               "available formats"_qs
-            << u"This video is not offered in the chosen format."_qs;
-        QTest::newRow("unsupported link")
-            << false << u"Unsupported URL: https://example.com/page"_qs
-            << u"Tovik cannot find a video at this link."_qs;
-        QTest::newRow("full disk") << false << u"[Errno 28] No space left on device: '/x/a.part'"_qs
-                                   << u"The disk is full."_qs;
-        QTest::newRow("advice sentences and wiki links left out")
-            << false
-            << u"Sign in to confirm your age. This video may be inappropriate for some users. "
-               "Use --cookies-from-browser or --cookies for the authentication. See  "
-               "https://github.com/yt-dlp/yt-dlp/wiki/FAQ  for how to manually pass cookies"_qs
-            << u"Sign in to confirm your age. This video may be inappropriate for some users."_qs;
-        for (const QString &same : {u"Video unavailable"_qs, u"yt-dlp stopped with code 9."_qs,
-                                    u"Use --help for help"_qs})
-            QTest::addRow("kept: %s", qPrintable(same)) << false << same << same;
-
-        const QString offline =
-            u"Check that this computer is connected to the internet, then try again."_qs;
-        for (const QString &message : {u"Host api.github.com not found"_qs,
-                                       u"Connection refused"_qs, u"Socket operation timed out"_qs})
-            QTest::addRow("setup: %s", qPrintable(message)) << true << message << offline;
-        QTest::newRow("setup: TLS")
-            << true << u"SSL handshake failed: certificate has expired"_qs
-            << u"A secure connection could not be made. Check the computer's date and time and "
-               "any proxy settings, then try again."_qs;
-        QTest::newRow("setup: server")
-            << true << u"Server returned 502 for github.com."_qs
-            << u"The download site had a problem. Try again in a few minutes."_qs;
-        QTest::newRow("setup: checksum")
-            << true << u"deno failed its checksum check, so it was not installed."_qs
-            << u"What arrived did not match what its makers published, so it was not kept. Try "
-               "again later."_qs;
-        QTest::newRow("setup: unpack") << true << u"Could not unpack ffmpeg.zip."_qs
-                                       << u"Check that your home folder has free space and can "
-                                          "be written to, then try again."_qs;
-        QTest::newRow("setup: nothing to say") << true << u"Something odd"_qs << QString();
+        QTest::addColumn<QString>("row");
+        const QString report = u"; please report this issue on  https://github.com/yt-dlp/yt-dlp/"
+                               "issues?q= , filling out the appropriate issue template. Confirm "
+                               "you are on the latest version using  yt-dlp -U"_qs;
+        const QString hint = u"Check that your home folder has free space and can be written to, "
+                             "then try again."_qs;
+        for (
+            const QString &row : QStringList{
+                u"download|Unable to download webpage: HTTP Error 404: Not Found (caused by "
+                "<HTTPError 404: 'Not Found'>)"_qs +
+                    report + u"|The site has no page at this link (HTTP 404). Check the link."_qs,
+                u"download|unable to download video data: HTTP Error 401: Unauthorized|The site "
+                "refused access to this video (HTTP 401)."_qs,
+                u"download|HTTP Error 429: Too Many Requests|The site is receiving too many "
+                "requests (HTTP 429). Try again later."_qs,
+                u"download|Unable to download JSON metadata: HTTP Error 500: Internal|The site had "
+                "a problem (HTTP 500). Try again later."_qs,
+                u"download|Unable to download webpage: HTTP Error 451: Unavailable For Legal "
+                "Reasons|The site answered with HTTP error 451, “Unavailable For Legal Reasons”."_qs,
+                u"download|HTTP Error 499: (caused by x)|The site answered with HTTP error 499."_qs,
+                u"download|Unable to download webpage: <urlopen error [Errno -2] Name or service "
+                u"not "
+                "known>|The site could not be reached. Check the link and your internet "
+                "connection."_qs,
+                u"download|Requested format is not available. Use --list-formats for a list of "
+                "available formats|This video is not offered in the chosen format."_qs,
+                u"download|Unsupported URL: https://example.com/page|Tovik cannot find a video at "
+                "this link."_qs,
+                u"download|[Errno 28] No space left on device: '/x/a.part'|The disk is full."_qs,
+                u"download|Sign in to confirm your age. This video may be inappropriate. Use "
+                "--cookies for the authentication. See  https://github.com/yt-dlp/yt-dlp/wiki/FAQ  "
+                "for how to pass cookies|Sign in to confirm your age. This video may be "
+                "inappropriate."_qs,
+                u"download|Video unavailable|Video unavailable"_qs,
+                u"download|yt-dlp stopped with code 9.|yt-dlp stopped with code 9."_qs,
+                u"download| Use --help for help |Use --help for help"_qs,
+                u"setup|SSL handshake failed: certificate has expired|A secure connection could "
+                "not be made. Check the computer's date and time and any proxy settings, then try "
+                "again."_qs,
+                u"setup|Host api.github.com not found|Check that this computer is connected to "
+                "the internet, then try again."_qs,
+                u"setup|Server returned 502 for github.com.|The download site had a problem. Try "
+                "again in a few minutes."_qs,
+                u"setup|deno failed its checksum check, so it was not installed.|What arrived did "
+                "not match what its makers published, so it was not kept. Try again later."_qs,
+                u"setup|Could not unpack ffmpeg.zip.|"_qs + hint,
+                u"setup|Something odd|"_qs})
+            QTest::newRow(qPrintable(row.section(u'|', 1, 1).left(40))) << row;
     }
 
     void errorText() {
-        QFETCH(bool, setup);
-        QFETCH(QString, message);
-        QTEST(setup ? ErrorText::setupHint(message).value_or(QString())
-                    : ErrorText::forDownload(message),
-              "shown");
+        QFETCH(QString, row);
+        const QString message = row.section(u'|', 1, 1);
+        QCOMPARE(row.startsWith(u"setup"_qs) ? ErrorText::setupHint(message).value_or(QString())
+                                             : ErrorText::forDownload(message),
+                 row.section(u'|', 2));
     }
 
     // Every symbol drawn in its colour only; filled ones cut their glyph out, so that it
@@ -324,25 +291,21 @@ private Q_SLOTS:
         QVERIFY2(pixelsAbove(image) > 20, "too little of the symbol is drawn");
         QVERIFY2(24 * 24 - pixelsAbove(image, 0) > 100, "the symbol fills its square");
         for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const QRgb pixel = image.pixel(x, y);
-                if (qAlpha(pixel) > 200)
-                    QVERIFY(std::abs(qRed(pixel) - colour.red()) <= 2 &&
-                            std::abs(qGreen(pixel) - colour.green()) <= 2 &&
-                            std::abs(qBlue(pixel) - colour.blue()) <= 2);
-            }
+            for (int x = 0; x < image.width(); ++x)
+                if (const QRgb p = image.pixel(x, y); qAlpha(p) > 200)
+                    QVERIFY(std::abs(qRed(p) - colour.red()) <= 2 &&
+                            std::abs(qGreen(p) - colour.green()) <= 2 &&
+                            std::abs(qBlue(p) - colour.blue()) <= 2);
         const QImage big = Icons::pixmap(symbol, QColor(0, 0, 0, 140), 48, 1).toImage();
         QCOMPARE(pixelsAbove(big, 140), 0);
         QVERIFY(pixelsAbove(big, 139) > 0);
-        if (!hole.isNull()) {
-            QCOMPARE(qAlpha(big.pixel(hole)), 0);
-            QCOMPARE(qAlpha(big.pixel(solid)), 140);
-        }
+        if (!hole.isNull())
+            QVERIFY(qAlpha(big.pixel(hole)) == 0 && qAlpha(big.pixel(solid)) == 140);
     }
 
     void iconsAtEveryRatioAndState() {
         const QIcon icon = Icons::icon(Symbol::checkmarkCircleFill, Qt::darkGreen);
-        for (const qreal ratio : {1.0, 1.5, 2.0, 3.0}) {
+        for (const qreal ratio : {1.0, 1.5, 3.0}) {
             const QPixmap pixmap = icon.pixmap(QSize(20, 20), ratio);
             QCOMPARE(pixmap.size(), QSize(qRound(20 * ratio), qRound(20 * ratio)));
             QCOMPARE(pixmap.devicePixelRatio(), ratio);
@@ -360,15 +323,16 @@ private Q_SLOTS:
         QVERIFY(pixelsAbove(ring.pixmap(QSize(24, 24), 1, QIcon::Normal).toImage()) > 0);
         QCOMPARE(pixelsAbove(ring.pixmap(QSize(24, 24), 1, QIcon::Disabled).toImage()), 0);
         // The application icon fills its rounded tile.
-        for (const int size : {16, 48, 256}) {
+        for (const int size : {16, 256}) {
             const QImage image = Icons::appImage(size);
             QCOMPARE(image.size(), QSize(size, size));
-            QCOMPARE(qAlpha(image.pixel(size / 2, size / 8)), 255);
-            QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+            QVERIFY(qAlpha(image.pixel(size / 2, size / 8)) == 255 &&
+                    qAlpha(image.pixel(0, 0)) == 0);
         }
-        QVERIFY(!Icons::appIcon().isNull());
     }
 
+    // Text (links and status lines included) needs 4.5:1, symbols 3:1, on the window and on
+    // the list's base colour; the prominent buttons' label 4.5:1 on their accent fill.
     void tintsStandOut_data() {
         QTest::addColumn<QPalette>("palette");
         const std::unique_ptr<QStyle> fusion(QStyleFactory::create(u"Fusion"_qs));
@@ -392,8 +356,6 @@ private Q_SLOTS:
 
     void tintsStandOut() {
         QFETCH(QPalette, palette);
-        // Text (links and status lines included) needs 4.5:1, symbols 3:1; labels stand on the
-        // window, rows of the job list on the base colour.
         for (const Tint role : {Tint::primary, Tint::secondary, Tint::tertiary, Tint::accent,
                                 Tint::red, Tint::green, Tint::orange})
             for (const auto ground : {QPalette::Window, QPalette::Base}) {
@@ -403,7 +365,6 @@ private Q_SLOTS:
                          qPrintable(u"tint %1: %2 on %3"_qs.arg(int(role)).arg(ratio).arg(
                              background.name())));
             }
-        // The prominent buttons' label on their accent fill.
         const double label = contrast(prominentText(palette), prominentFill(palette));
         QVERIFY2(label >= 4.5, qPrintable(u"button label contrast %1"_qs.arg(label)));
     }
