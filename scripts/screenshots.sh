@@ -9,7 +9,7 @@
 #   scripts/screenshots.sh [folder]     (default: build/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-shots=build/tests/ui/tovik-screenshots
+shots=build/scripts/screenshots/tovik-screenshots
 
 # Inside the virtual display: openbox manages the window as a desktop would.
 if [[ "${1:-}" == --in-display ]]; then
