@@ -995,56 +995,60 @@ private Q_SLOTS:
         QCOMPARE(contents(elsewhere + u"/keep"), QByteArray("the user's"));
     }
 
-    void installedYtdlpDoesNotStart() {
-        m_ytdlp = "this is not a program";
-        publish();
-        const auto m = manager();
-        AWAIT(m->check());
-        AWAIT(m->install(false));
-        QCOMPARE(failure(*m), u"yt-dlp was installed but does not start."_qs);
-        QCOMPARE(m->ytdlpVersion(), std::nullopt);
-        QCOMPARE(m->updateMessage(), std::nullopt);
+    void install_data() {
+        // setup: "broken" publishes a yt-dlp that does not start, "present" installs every tool
+        // and checks for updates today, "system" adds a system ffmpeg, "odd" puts a link to a
+        // user's file and a read-only file in the tool folder. outcome: the phase, the tools
+        // downloaded, the tool folder, yt-dlp's version, the update's message, changes of the
+        // installing tool (one per tool and one back to none).
+        columns<QString, bool, QString>({"setup", "reinstall", "outcome"});
+        row("installed yt-dlp does not start", u"broken"_qs, false,
+            u"yt-dlp was installed but does not start.|yt-dlp Deno ffmpeg|deno ffmpeg yt-dlp|none|none|4"_qs);
+        row("nothing missing goes straight to finish", u"present"_qs, false,
+            u"ready||deno ffmpeg yt-dlp|2025.01.15|none|0"_qs);
+        // Whatever stands in the tool folder is replaced: a link itself, never the file it
+        // points to, and a read-only file too.
+        row("reinstall replaces every tool", u"odd"_qs, true,
+            u"ready|yt-dlp Deno ffmpeg|deno ffmpeg yt-dlp|2025.01.15|yt-dlp is up to date.|4"_qs);
+        row("reinstall leaves a system ffmpeg alone", u"system"_qs, true,
+            u"ready|yt-dlp Deno|deno yt-dlp|2025.01.15|yt-dlp is up to date.|3"_qs);
     }
 
-    // Whatever stands in the tool folder is replaced: a link is replaced itself, never the file
-    // it points to, and a read-only file too.
-    void reinstallReplacesEveryTool() {
+    void install() {
+        QFETCH(QString, setup);
+        QFETCH(bool, reinstall);
         const QString users = m_account->filePath(u"users-deno"_qs);
         writeFile(users, "the user's own deno");
-        writeFile(tool(u"yt-dlp"_qs), "#!/bin/sh\necho old\n");
-        QVERIFY(QFile::link(users, tool(u"deno"_qs)));
-        writeFile(tool(u"ffmpeg"_qs), "old ffmpeg", QFile::ReadOwner | QFile::ExeOwner);
-        const auto m = manager();
-        AWAIT(m->install(true));
-        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
-        QCOMPARE(downloads(), allTools());
-        QCOMPARE(toolFolder().size(), 3);
-        checkToolFolder();
-        QVERIFY(!QFileInfo(tool(u"deno"_qs)).isSymLink());
-        QCOMPARE(contents(users), QByteArray("the user's own deno"));
-    }
-
-    // A reinstall leaves a system ffmpeg alone.
-    void reinstallWithSystemFFmpeg() {
-        writeFile(candidates()[1], "system ffmpeg");
+        if (setup == u"broken") {
+            m_ytdlp = "this is not a program";
+            publish();
+        } else if (setup == u"present") {
+            installAllTools();
+            tovikSettings().setValue(updateKey, QDateTime::currentDateTimeUtc());
+        } else if (setup == u"system") {
+            writeFile(candidates()[1], "system ffmpeg");
+        } else {
+            writeFile(tool(u"yt-dlp"_qs), "#!/bin/sh\necho old\n");
+            QVERIFY(QFile::link(users, tool(u"deno"_qs)));
+            writeFile(tool(u"ffmpeg"_qs), "old ffmpeg", QFile::ReadOwner | QFile::ExeOwner);
+        }
         const auto m = manager();
         AWAIT(m->check());
-        AWAIT(m->install(true));
-        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
-        QCOMPARE(downloads(), (Tools{Tool::ytdlp, Tool::deno}));
-        QVERIFY(!QFileInfo::exists(tool(u"ffmpeg"_qs)));
-    }
-
-    void nothingMissingGoesStraightToFinish() {
-        installAllTools();
-        tovikSettings().setValue(updateKey, QDateTime::currentDateTimeUtc());
-        const auto m = manager();
         QSignalSpy installing(m.get(), &ToolManager::installingToolChanged);
-        AWAIT(m->install(false));
-        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
-        QCOMPARE(m->ytdlpVersion(), std::optional(u"2025.01.15"_qs));
-        QCOMPARE(installing.count(), 0);
-        QVERIFY(requests().isEmpty());
+        AWAIT(m->install(reinstall));
+        const bool ready = std::holds_alternative<ToolManager::Ready>(m->phase());
+        QTEST(QStringList({ready ? u"ready"_qs : failure(*m), names(downloads()).join(u' '),
+                           QDir(bin()).entryList(QDir::Files | QDir::System).join(u' '),
+                           m->ytdlpVersion().value_or(u"none"_qs),
+                           m->updateMessage().value_or(u"none"_qs),
+                           QString::number(installing.count())})
+                  .join(u'|'),
+              "outcome");
+        QVERIFY(requests().isEmpty() == downloads().isEmpty());
+        if (reinstall)
+            checkToolFolder();
+        QVERIFY(!QFileInfo(tool(u"deno"_qs)).isSymLink());
+        QCOMPARE(contents(users), QByteArray("the user's own deno"));
     }
 
     void update_data() {
