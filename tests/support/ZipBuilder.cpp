@@ -50,8 +50,25 @@ void put(QByteArray &out, std::string_view widths, std::initializer_list<quint32
 } // namespace
 
 ZipBuilder &ZipBuilder::add(const QString &name, quint32 mode, quint32 method, quint32 crc,
-                            quint32 size, QByteArray data) {
-    m_entries.append({name.toUtf8(), mode, method, crc, size, std::move(data)});
+                            quint32 size, const QByteArray &data) {
+    constexpr quint32 utf8Names = 0x0800, dosDate = ((2024 - 1980) << 9) | (1 << 5) | 1;
+    const QByteArray utf8 = name.toUtf8();
+    const auto offset = quint32(m_local.size());
+    // From "version needed" to the extra field's length, the same in both headers.
+    for (QByteArray *out : {&m_local, &m_central}) {
+        if (out == &m_local)
+            put(*out, "4", {0x04034b50});
+        else
+            put(*out, "42", {0x02014b50, 0x031e}); // made by Unix
+        put(*out, "2222244422",
+            {20, utf8Names, method, 0, dosDate, crc, quint32(data.size()), size,
+             quint32(utf8.size()), 0});
+    }
+    m_local += utf8 + data;
+    // Comment length, disk, internal and external attributes, offset of the local header.
+    put(m_central, "22244", {0, 0, 0, mode << 16, offset});
+    m_central += utf8;
+    ++m_count;
     return *this;
 }
 
@@ -79,35 +96,9 @@ ZipBuilder &ZipBuilder::symlink(const QString &name, const QString &target) {
 }
 
 QByteArray ZipBuilder::build() const {
-    constexpr quint32 utf8Names = 0x0800, madeByUnix = 0x031e;
-    constexpr quint32 dosDate = ((2024 - 1980) << 9) | (1 << 5) | 1;
-    QByteArray out, central;
-    for (const Entry &e : m_entries) {
-        const auto offset = quint32(out.size());
-        // From "version needed" to the extra field's length, the same in both headers.
-        const std::initializer_list<quint32> common{20,
-                                                    utf8Names,
-                                                    e.method,
-                                                    0,
-                                                    dosDate,
-                                                    e.crc,
-                                                    quint32(e.data.size()),
-                                                    e.size,
-                                                    quint32(e.name.size()),
-                                                    0};
-        put(out, "4", {0x04034b50});
-        put(out, "2222244422", common);
-        out += e.name + e.data;
-        put(central, "42", {0x02014b50, madeByUnix});
-        put(central, "2222244422", common);
-        // Comment length, disk, internal and external attributes, offset of the local header.
-        put(central, "22244", {0, 0, 0, e.mode << 16, offset});
-        central += e.name;
-    }
-    const auto count = quint32(m_entries.size());
-    const auto centralOffset = quint32(out.size());
-    out += central;
+    QByteArray out = m_local + m_central;
     put(out, "42222442",
-        {0x06054b50, 0, 0, count, count, quint32(central.size()), centralOffset, 0});
+        {0x06054b50, 0, 0, m_count, m_count, quint32(m_central.size()), quint32(m_local.size()),
+         0});
     return out;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
 
 // Writes zip archives byte by byte for tests, including ones no honest tool would make:
@@ -19,13 +18,10 @@ public:
     QByteArray build() const;
 
 private:
-    struct Entry {
-        QByteArray name;
-        quint32 mode, method, crc, size; // st_mode; 0 stored, 8 deflated; of the unpacked data
-        QByteArray data;                 // as stored in the archive
-    };
+    // mode: st_mode; method: 0 stored, 8 deflated; crc and size: of the unpacked data.
     ZipBuilder &add(const QString &name, quint32 mode, quint32 method, quint32 crc, quint32 size,
-                    QByteArray data);
+                    const QByteArray &data);
 
-    QList<Entry> m_entries;
+    QByteArray m_local, m_central; // the local headers with the data; the central directory
+    quint32 m_count = 0;
 };
