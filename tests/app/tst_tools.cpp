@@ -14,15 +14,12 @@
 #include <QtTest>
 #include <sys/resource.h>
 
-class TestTools;
 using Tool = ToolManager::Tool;
 using namespace std::chrono_literals;
 using Tools = QList<Tool>;
 // Routes of the release site served otherwise: path, body and status.
 using Spoils = QList<std::tuple<QString, QByteArray, int>>;
-using Route = std::function<QString(const TestTools &)>; // one path of the release site
 Q_DECLARE_METATYPE(Spoils)
-Q_DECLARE_METATYPE(Route)
 Q_DECLARE_METATYPE(Platform::Kind)
 Q_DECLARE_METATYPE(ToolError::Case)
 
@@ -90,12 +87,6 @@ QString fields(const Platform &p) {
         .join(u'|');
 }
 
-qint64 peakResidentKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 // Everything under a folder, as relative paths, links not followed.
 QStringList treeOf(const QString &folder) {
     QStringList paths;
@@ -145,10 +136,6 @@ bool turnUntil(const std::function<bool()> &condition) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
-}
-
-bool isExecutableFile(const QString &path) {
-    return QFileInfo(path).isFile() && QFileInfo(path).isExecutable();
 }
 
 QString failure(const ToolManager &manager) {
@@ -269,7 +256,7 @@ class TestTools : public QObject {
     void checkToolFolder() {
         for (const QFileInfo &entry : toolFolder()) {
             QCOMPARE(contents(entry.filePath()), published().value(entry.fileName(), "?"));
-            QVERIFY2(isExecutableFile(entry.filePath()), qPrintable(entry.fileName()));
+            QVERIFY2(entry.isFile() && entry.isExecutable(), qPrintable(entry.fileName()));
         }
     }
 
@@ -294,23 +281,6 @@ class TestTools : public QObject {
         writeFile(m_suite.filePath(u"update.scenario"_qs), updateScenario);
         qputenv("FAKE_YTDLP_VERSION_SCENARIO", versionFile.toUtf8());
         qputenv("FAKE_YTDLP_UPDATE", m_suite.filePath(u"update.scenario"_qs).toUtf8());
-    }
-
-    // A lock file as a process leaves it when it is killed while holding the lock.
-    void writeLockOfGoneProcess(const QString &file) {
-        QProcess gone;
-        gone.start(u"/bin/true"_qs, {});
-        QVERIFY(gone.waitForStarted());
-        const qint64 pid = gone.processId();
-        QVERIFY(gone.waitForFinished());
-        QByteArray record;
-        {
-            QLockFile lock(file);
-            QVERIFY(lock.tryLock(0));
-            record = contents(file);
-        }
-        // The record starts with the holder's process ID.
-        writeFile(file, QByteArray::number(pid) + record.mid(record.indexOf('\n')), plain);
     }
 
     TaskOutcome<std::monostate> unzip(const QString &archive) {
@@ -385,7 +355,9 @@ private Q_SLOTS:
             writeFile(scratch() + u"/content", content, plain);
             QVERIFY(QFile::resize(scratch() + u"/content", content.size() + hole));
         }
-        const qint64 peakBefore = peakResidentKiB();
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        const qint64 peakBefore = usage.ru_maxrss;
         const auto outcome =
             runTask(ToolRunner::sha256(QUrl::fromLocalFile(QDir(scratch()).filePath(path))));
         QVERIFY(outcome.finished);
@@ -394,7 +366,8 @@ private Q_SLOTS:
                     !outcome.errorAs<PlatformError>()->message().isEmpty());
         else
             QCOMPARE(*outcome.value, digest);
-        const qint64 growthKiB = peakResidentKiB() - peakBefore;
+        getrusage(RUSAGE_SELF, &usage);
+        const qint64 growthKiB = usage.ru_maxrss - peakBefore;
         QVERIFY2(growthKiB < 32 * 1024, qPrintable(QString::number(growthKiB)));
         QVERIFY2(hole == 0 || outcome.loopTurns > 10,
                  qPrintable(QString::number(outcome.loopTurns)));
@@ -871,8 +844,8 @@ private Q_SLOTS:
         QCOMPARE(m->missingTools(), missing);
         QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
         QCOMPARE(updates.count(), 0);
-        QVERIFY(!reinstall ||
-                (contents(tool(u"yt-dlp"_qs)) == m_fake && isExecutableFile(tool(u"yt-dlp"_qs))));
+        QVERIFY(!reinstall || (contents(tool(u"yt-dlp"_qs)) == m_fake &&
+                               QFileInfo(tool(u"yt-dlp"_qs)).isExecutable()));
         forgetRequests();
         publish();
         AWAIT(m->install(false));
@@ -882,25 +855,22 @@ private Q_SLOTS:
     }
 
     void destroyedWhileInstalling_data() {
-        // held: a request answered late; or else trigger: a file in the work folder whose step
-        // waits on the pool, and passes: how many steps then run; present: installed before;
-        // installations: started at once.
-        columns<Route, QString, int, QStringList, int>(
-            {"held", "trigger", "passes", "present", "installations"});
-        const QString archive = Platform::current().denoArchive;
+        // at: a path of the release site answered late, or else a file in the work folder whose
+        // step waits on the pool, and passes: how many steps then run; present: installed
+        // before; installations: started at once.
+        columns<QString, int, QStringList, int>({"at", "passes", "present", "installations"});
+        const QString archive = m_platform.denoArchive;
         const QStringList none, ytdlp{u"yt-dlp"_qs};
-        row("two installations asking for yt-dlp's release", Route(&TestTools::ytdlpApi), QString(),
-            0, none, 2);
-        row("downloading deno", Route(&TestTools::denoArchive), QString(), 0, ytdlp, 1);
-        row("unpacking deno", Route(), archive, 1, ytdlp, 1);
-        row("placing deno", Route(), archive, 2, ytdlp, 1);
+        row("two installations asking for yt-dlp's release", ytdlpApi(), 0, none, 2);
+        row("downloading deno", denoArchive(), 0, ytdlp, 1);
+        row("unpacking deno", archive, 1, ytdlp, 1);
+        row("placing deno", archive, 2, ytdlp, 1);
     }
 
     // A manager destroyed at an await of an installation, as at quit, removes the work folder
     // at once; the installation, when it resumes, goes no further.
     void destroyedWhileInstalling() {
-        QFETCH(Route, held);
-        QFETCH(QString, trigger);
+        QFETCH(QString, at);
         QFETCH(int, passes);
         QFETCH(QStringList, present);
         QFETCH(int, installations);
@@ -909,13 +879,13 @@ private Q_SLOTS:
         auto m = manager();
         AWAIT(m->check());
         std::optional<PoolGate> gate; // after the manager: it gives the pool back first
+        const bool held = at.startsWith(u'/');
         if (held) {
             // Served in two halves, the second a fifth of a second after the first.
-            const QByteArray body = m_bodies.value(held(*this));
-            m_server->route(held(*this),
-                            {.body = body,
-                             .chunkSize = std::max<qsizetype>(1, (body.size() + 1) / 2),
-                             .interval = 200ms});
+            const QByteArray body = m_bodies.value(at);
+            m_server->route(at, {.body = body,
+                                 .chunkSize = std::max<qsizetype>(1, (body.size() + 1) / 2),
+                                 .interval = 200ms});
         } else {
             gate.emplace().close();
         }
@@ -924,12 +894,11 @@ private Q_SLOTS:
             running.push_back(m->install(false));
         if (held) {
             // Checked after every turn of the loop: the answer's second half comes turns later.
-            QVERIFY(turnUntil([&] { return requests().count(held(*this)) == installations; }));
+            QVERIFY(turnUntil([&] { return requests().count(at) == installations; }));
         } else {
             // The step that reads the file was queued in the turn that the file appeared.
-            QTRY_VERIFY(
-                !workFolders().isEmpty() &&
-                QFileInfo::exists(temporary() + u'/' + workFolders().first() + u'/' + trigger));
+            QTRY_VERIFY(!workFolders().isEmpty() &&
+                        QFileInfo::exists(temporary() + u'/' + workFolders().first() + u'/' + at));
             for (int pass = 0; pass < passes; ++pass) {
                 gate->close();
                 gate->open();
@@ -983,8 +952,18 @@ private Q_SLOTS:
             writeFile(path + u"/ffmpeg.zip", "partial");
         if (kind == u"live lock")
             QVERIFY(running.emplace(path + u"/.lock").tryLock(0));
-        else if (kind == u"dead lock")
-            writeLockOfGoneProcess(path + u"/.lock");
+        if (kind == u"dead lock") {
+            // As a process leaves it when it is killed while holding the lock: the record
+            // starts with the holder's process ID.
+            QProcess gone;
+            gone.start(u"/bin/true"_qs, {});
+            QVERIFY(gone.waitForStarted());
+            const qint64 pid = gone.processId();
+            QVERIFY(gone.waitForFinished() && running.emplace(path + u"/.lock").tryLock(0));
+            const QByteArray record = contents(path + u"/.lock");
+            running.reset();
+            writeFile(path + u"/.lock", QByteArray::number(pid) + record.mid(record.indexOf('\n')));
+        }
         AWAIT(manager()->check());
         QTEST(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink(), "removed");
         QCOMPARE(contents(elsewhere + u"/keep"), QByteArray("the user's"));
