@@ -101,13 +101,16 @@ QStringList treeOf(const QString &folder) {
 // Holds the global thread pool's only thread, so that the installation's next hashing,
 // unpacking or copying waits in the queue behind it. Gives the thread back when it goes.
 struct PoolGate {
-    int threads = QThreadPool::globalInstance()->maxThreadCount(), closed = 0, opened = 0;
+    int threads = QThreadPool::globalInstance()->maxThreadCount(), closed = 0;
     std::atomic<int> started = 0;
-    QSemaphore gates;
+    QSemaphore open; // one release lets the oldest closed gate go
 
-    PoolGate() { QThreadPool::globalInstance()->setMaxThreadCount(1); }
+    PoolGate() {
+        QThreadPool::globalInstance()->setMaxThreadCount(1);
+        close();
+    }
     ~PoolGate() {
-        gates.release(closed - opened);
+        open.release(closed);
         QThreadPool::globalInstance()->waitForDone();
         QThreadPool::globalInstance()->setMaxThreadCount(threads);
     }
@@ -116,13 +119,8 @@ struct PoolGate {
         ++closed;
         QThreadPool::globalInstance()->start([this] {
             ++started;
-            gates.acquire();
+            open.acquire();
         });
-    }
-    // Lets the gates go one at a time, in order.
-    void open() {
-        ++opened;
-        gates.release();
     }
 };
 
@@ -889,7 +887,7 @@ private Q_SLOTS:
                                  .chunkSize = std::max<qsizetype>(1, (body.size() + 1) / 2),
                                  .interval = 200ms});
         } else {
-            gate.emplace().close();
+            gate.emplace();
         }
         std::vector<QCoro::Task<>> running;
         for (int i = 0; i < installations; ++i)
@@ -903,13 +901,14 @@ private Q_SLOTS:
                         QFileInfo::exists(temporary() + u'/' + workFolders().first() + u'/' + at));
             for (int pass = 0; pass < passes; ++pass) {
                 gate->close();
-                gate->open();
+                gate->open.release();
                 QTRY_COMPARE(gate->started.load(), pass + 2);
                 // The finished step's news is already posted: the installation resumes and
                 // queues its next step.
                 QCoreApplication::processEvents();
             }
-            gate->open(); // the waiting step runs, but its news comes after the manager went
+            gate->open
+                .release(); // the waiting step runs, but its news comes after the manager went
         }
         QCOMPARE(workFolders().size(), installations);
         const QStringList requested = requests();
