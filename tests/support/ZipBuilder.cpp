@@ -23,7 +23,7 @@ ZipBuilder &ZipBuilder::add(const QString &name, quint32 mode, const QByteArray 
     constexpr quint32 utf8Names = 0x0800, dosDate = ((2024 - 1980) << 9) | (1 << 5) | 1;
     // qCompress writes the length, then a zlib stream: a 2-byte header, raw deflate and a
     // 4-byte checksum.
-    const QByteArray stored = deflate ? qCompress(data, 9).mid(6).chopped(4) : data;
+    const QByteArray stored = deflate ? qCompress(data, 1).mid(6).chopped(4) : data;
     const auto crc =
         quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
     const auto size = quint32(announced < 0 ? data.size() : announced);
