@@ -1026,57 +1026,56 @@ private Q_SLOTS:
     }
 
     void update_data() {
-        // version, update: scenarios of --version and -U (empty: up to date), updateTo: of
-        // --version after -U; stored: the last update check, unless age (seconds before now) is
-        // 0 or more; message: the update's outcome, empty when none runs.
-        columns<QByteArray, QByteArray, QByteArray, QVariant, qint64, QString,
-                std::optional<QString>>(
-            {"version", "update", "updateTo", "stored", "age", "message", "newVersion"});
-        const QByteArray current("out 2025.01.15");
+        // scripts: "|"-joined scenarios of --version, -U (when none: up to date) and --version
+        // after -U; stored: the last update check, a number is its age in seconds; message: the
+        // update's outcome, empty when none runs.
+        columns<QByteArray, QString, QString, std::optional<QString>>(
+            {"scripts", "stored", "message", "newVersion"});
         const std::optional<QString> old(u"2025.01.15"_qs), unknown;
         const QString upToDate = u"yt-dlp is up to date."_qs;
-        const auto add = [](const char *name, const QByteArray &version, const QByteArray &update,
-                            const QByteArray &updateTo, const QVariant &stored, qint64 age,
+        const auto add = [](const char *name, const char *scripts, const char *stored,
                             const QString &message, const std::optional<QString> &newVersion) {
-            row(name, version, update, updateTo, stored, age, message, newVersion);
+            row(name, QByteArray(scripts), QString::fromLatin1(stored), message, newVersion);
         };
         // The version probe never fails the check, and the daily update still runs.
-        add("version surrounded by blanks", "out  \t2024.12.06\r\nout ", {}, {}, {}, -1, upToDate,
+        add("version surrounded by blanks", "out  \t2024.12.06\r\nout ", "", upToDate,
             u"2024.12.06"_qs);
-        add("version only blanks", "out   \nout \nout \t", {}, {}, {}, -1, upToDate, unknown);
-        add("version probe exits 1", "out 2025.01.15\nexit 1", {}, {}, {}, -1, upToDate, unknown);
-        add("stored: not a date", current, {}, {}, u"yesterday"_qs, -1, upToDate, old);
-        add("checked exactly a day ago", current, {}, {}, {}, 86'400, QString(), old);
-        add("checked a day and a second ago", current, {}, {}, {}, 86'401, upToDate, old);
-        add("updated", current,
-            "out Current version: stable@2025.01.15\nerr Latest version: stable@2025.02.01\n"
-            "out Updated yt-dlp to stable@2025.02.01",
-            "2025.02.01", {}, -1, u"Updated to 2025.02.01."_qs, u"2025.02.01"_qs);
-        add("updated, version unknown before and after", "exit 1",
-            "out Updated yt-dlp to stable@2025.02.01", {}, {}, -1,
+        add("version only blanks", "out   \nout \nout \t", "", upToDate, unknown);
+        add("version probe exits 1", "out 2025.01.15\nexit 1", "", upToDate, unknown);
+        add("stored: not a date", "out 2025.01.15", "yesterday", upToDate, old);
+        add("checked exactly a day ago", "out 2025.01.15", "86400", QString(), old);
+        add("checked a day and a second ago", "out 2025.01.15", "86401", upToDate, old);
+        add("updated",
+            "out 2025.01.15|out Current version: stable@2025.01.15\nerr Latest version: "
+            "stable@2025.02.01\nout Updated yt-dlp to stable@2025.02.01|2025.02.01",
+            "", u"Updated to 2025.02.01."_qs, u"2025.02.01"_qs);
+        add("updated, version unknown before and after",
+            "exit 1|out Updated yt-dlp to stable@2025.02.01|", "",
             u"Updated to the latest version."_qs, unknown);
-        add("updated, version unknown after", current, "out Updated yt-dlp to stable@2025.02.01",
-            " ", {}, -1, u"Updated to 2025.01.15."_qs, old);
+        add("updated, version unknown after",
+            "out 2025.01.15|out Updated yt-dlp to stable@2025.02.01| ", "",
+            u"Updated to 2025.01.15."_qs, old);
         // The last non-empty line on either channel, whatever breaks the lines.
-        add("failed", current, "out one\r\nerr two\xe2\x80\xa8\r\nout \x0b\x0c\nexit 2", {}, {}, -1,
+        add("failed", "out 2025.01.15|out one\r\nerr two\xe2\x80\xa8\r\nout \x0b\x0c\nexit 2|", "",
             u"Update failed: two"_qs, old);
-        add("failed silently", current, "exit 1", {}, {}, -1,
+        add("failed silently", "out 2025.01.15|exit 1|", "",
             u"Update failed: yt-dlp did not run."_qs, old);
     }
 
     void update() {
-        QFETCH(QByteArray, version);
-        QFETCH(QByteArray, update);
-        QFETCH(QByteArray, updateTo);
-        QFETCH(QVariant, stored);
-        QFETCH(qint64, age);
+        QFETCH(QByteArray, scripts);
+        QFETCH(QString, stored);
         QFETCH(QString, message);
-        update.isEmpty() ? script(version) : script(version, update, updateTo);
+        const QList<QByteArray> s = scripts.split('|');
+        s.size() == 1 ? script(s[0]) : script(s[0], s[1], s[2]);
         installAllTools();
-        if (age >= 0)
-            stored = QDateTime::currentDateTimeUtc().addSecs(-age);
-        if (stored.isValid())
-            tovikSettings().setValue(updateKey, stored);
+        bool isAge = false;
+        const qint64 age = stored.toLongLong(&isAge);
+        const QVariant last = isAge ? QVariant(QDateTime::currentDateTimeUtc().addSecs(-age))
+                              : stored.isEmpty() ? QVariant()
+                                                 : QVariant(stored);
+        if (last.isValid())
+            tovikSettings().setValue(updateKey, last);
         const auto m = manager();
         QStringList trace;
         connect(m.get(), &ToolManager::updateMessageChanged, this,
@@ -1093,7 +1092,7 @@ private Q_SLOTS:
         // Only an update that ran to its end moves the date of the last check.
         const QVariant now = tovikSettings().value(updateKey);
         if (message.isEmpty() || message.startsWith(u"Update failed"))
-            QCOMPARE(now, stored);
+            QCOMPARE(now, last);
         else
             QVERIFY(qAbs(now.toDateTime().secsTo(QDateTime::currentDateTimeUtc())) < 60);
     }
