@@ -37,10 +37,6 @@ private:
     QTemporaryDir m_home;
 };
 
-inline QString home() {
-    return QDir::homePath();
-}
-
 inline QString binDirectory() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
         .filePath(u"Tovik/bin"_qs);

@@ -288,24 +288,75 @@ private Q_SLOTS:
         m_server.reset();
     }
 
-    void setupOffersToInstallEveryMissingTool() {
-        SetupView &view = setupView(localSources(), true);
+    // A release whose yt-dlp download takes a while and whose checksum never matches: the
+    // screen offers the installation, shows its progress, then the failure; a failed
+    // reinstallation leads back to the tools still installed.
+    void setupInstallsThenShowsTheFailure() {
+        SetupView &view = setupView(localSources(server()), true);
         QVERIFY(isPhase<ToolManager::Checking>(*f.tools));
         auto *status = the<QStackedWidget>(u"setupStatus"_qs);
         QVERIFY(status->currentWidget()->findChild<Spinner *>()->isVisible());
+        m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_qs,
+                        answer("{\"tag_name\": \"2025\"}"));
+        const QByteArray file = Platform::current().ytdlpFile.toUtf8();
+        const QString release = u"/yt-dlp/yt-dlp/releases/download/2025/"_qs;
+        m_server->route(release + u"SHA2-256SUMS"_qs,
+                        answer(QByteArray(64, 'a') + "  " + file + '\n'));
+        m_server->route(release + QString::fromUtf8(file),
+                        answer(QByteArray(200'000, 'x'), 8'000, std::chrono::milliseconds(20)));
         f.tools->check();
         auto *install = the<QPushButton>(u"installButton"_qs);
         QCOMPARE(status->currentWidget(), install->parentWidget());
         QCOMPARE(install->text(), u"Download and Install"_qs);
+        // Tools are kept in the application-data folder, named as it is on this system.
+        const QString explanation = the<QLabel>(u"explanation"_qs)->text().remove(u'\u2060');
+        QVERIFY2(explanation.contains(u"stored in ~/.local/share/Tovik."_qs),
+                 qPrintable(explanation));
+        auto *headline = the<QLabel>(u"headline"_qs);
+        const QRect headlineBefore = headline->geometry();
         // Focus given to the view lands on its button: Space installs.
         view.setFocus();
         QCOMPARE(QApplication::focusWidget(), install);
         QTest::keyClick(install, Qt::Key_Space);
         QVERIFY(isPhase<ToolManager::Installing>(*f.tools));
-        // Tools are kept in the application-data folder, named as it is on this system.
-        const QString explanation = the<QLabel>(u"explanation"_qs)->text().remove(u'\u2060');
-        QVERIFY2(explanation.contains(u"stored in ~/.local/share/Tovik."_qs),
-                 qPrintable(explanation));
+        auto *installing = the<QLabel>(u"installingStatus"_qs);
+        QTRY_COMPARE(installing->text(), u"Installing yt-dlp…"_qs);
+        QVERIFY(installing->isVisible());
+        auto *progress = the<LinearProgress>(u"yt-dlpProgress"_qs);
+        QTRY_COMPARE(trailing(u"yt-dlp"_qs), progress);
+        QTRY_VERIFY(progress->value() > 0);
+        // Assistive technology sees a progress bar for the tool, with its value in per cent.
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(progress);
+        QCOMPARE(accessible->role(), QAccessible::ProgressBar);
+        QCOMPARE(accessible->text(QAccessible::Name), u"Installing yt-dlp"_qs);
+        QCOMPARE(accessible->valueInterface()->currentValue().toInt(),
+                 qRound(progress->value() * 100));
+        QCOMPARE(accessible->valueInterface()->maximumValue().toInt(), 100);
+        QCOMPARE(headline->geometry(), headlineBefore);
+
+        QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
+        const QString message = std::get<ToolManager::Failed>(f.tools->phase()).message;
+        QVERIFY(!message.isEmpty() && the<QLabel>(u"failureMessage"_qs)->isVisible());
+        QCOMPARE(the<QLabel>(u"failureMessage"_qs)->text(), message);
+        QCOMPARE(trailing(u"yt-dlp"_qs), the<QLabel>(u"yt-dlpNote"_qs));
+        // A hint under the message; no way back while tools are missing.
+        QVERIFY(the<QLabel>(u"failureHint"_qs)->isVisible());
+        QVERIFY(
+            the<QLabel>(u"failureHint"_qs)->text().startsWith(u"What arrived did not match"_qs));
+        QVERIFY(!the<QPushButton>(u"useInstalledButton"_qs)->isVisible() &&
+                the<QPushButton>(u"tryAgainButton"_qs)->isVisible());
+        click(u"tryAgainButton"_qs);
+        QVERIFY(isPhase<ToolManager::Installing>(*f.tools) && installing->isVisible());
+        QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
+
+        QVERIFY(installFakeTools());
+        f.tools->install(true);
+        QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
+        QCOMPARE(QApplication::focusWidget(), the<QPushButton>(u"tryAgainButton"_qs));
+        click(u"useInstalledButton"_qs);
+        QTRY_VERIFY(isPhase<ToolManager::Ready>(*f.tools));
+        // Let the version probe and update of the ready phase end before the manager goes.
+        QTRY_VERIFY(f.tools->updateMessage() && !f.tools->isUpdating());
     }
 
     // Each tool as "✓" or "○", then its note where one shows; with tools installed, and with
@@ -350,64 +401,6 @@ private Q_SLOTS:
                          (trailing(tool) == note ? u' ' + note->text() : QString()));
         }
         QTEST(shown.join(u'|'), "shown");
-    }
-
-    // A release whose yt-dlp download takes a while and whose checksum never matches.
-    void setupShowsProgressThenTheFailure() {
-        setupView(localSources(server()));
-        m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_qs,
-                        answer("{\"tag_name\": \"2025\"}"));
-        const QByteArray file = Platform::current().ytdlpFile.toUtf8();
-        const QString release = u"/yt-dlp/yt-dlp/releases/download/2025/"_qs;
-        m_server->route(release + u"SHA2-256SUMS"_qs,
-                        answer(QByteArray(64, 'a') + "  " + file + '\n'));
-        m_server->route(release + QString::fromUtf8(file),
-                        answer(QByteArray(200'000, 'x'), 8'000, std::chrono::milliseconds(20)));
-        f.tools->check();
-        auto *headline = the<QLabel>(u"headline"_qs);
-        const QRect headlineBefore = headline->geometry();
-        click(u"installButton"_qs);
-        auto *status = the<QLabel>(u"installingStatus"_qs);
-        QTRY_COMPARE(status->text(), u"Installing yt-dlp…"_qs);
-        QVERIFY(status->isVisible());
-        auto *progress = the<LinearProgress>(u"yt-dlpProgress"_qs);
-        QTRY_COMPARE(trailing(u"yt-dlp"_qs), progress);
-        QTRY_VERIFY(progress->value() > 0);
-        // Assistive technology sees a progress bar for the tool, with its value in per cent.
-        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(progress);
-        QCOMPARE(accessible->role(), QAccessible::ProgressBar);
-        QCOMPARE(accessible->text(QAccessible::Name), u"Installing yt-dlp"_qs);
-        QCOMPARE(accessible->valueInterface()->currentValue().toInt(),
-                 qRound(progress->value() * 100));
-        QCOMPARE(accessible->valueInterface()->maximumValue().toInt(), 100);
-        QCOMPARE(headline->geometry(), headlineBefore);
-
-        QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
-        const QString message = std::get<ToolManager::Failed>(f.tools->phase()).message;
-        QVERIFY(!message.isEmpty() && the<QLabel>(u"failureMessage"_qs)->isVisible());
-        QCOMPARE(the<QLabel>(u"failureMessage"_qs)->text(), message);
-        QCOMPARE(trailing(u"yt-dlp"_qs), the<QLabel>(u"yt-dlpNote"_qs));
-        // A hint under the message; no way back while tools are missing.
-        QVERIFY(the<QLabel>(u"failureHint"_qs)->isVisible());
-        QVERIFY(
-            the<QLabel>(u"failureHint"_qs)->text().startsWith(u"What arrived did not match"_qs));
-        QVERIFY(!the<QPushButton>(u"useInstalledButton"_qs)->isVisible() &&
-                the<QPushButton>(u"tryAgainButton"_qs)->isVisible());
-        click(u"tryAgainButton"_qs);
-        QVERIFY(isPhase<ToolManager::Installing>(*f.tools) && status->isVisible());
-    }
-
-    void setupFailedReinstallLeadsBackToInstalledTools() {
-        QVERIFY(installFakeTools());
-        setupView(localSources(), true);
-        f.tools->install(true);
-        QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
-        QCOMPARE(QApplication::focusWidget(), the<QPushButton>(u"tryAgainButton"_qs));
-        QVERIFY(the<QPushButton>(u"useInstalledButton"_qs)->isVisible());
-        click(u"useInstalledButton"_qs);
-        QTRY_VERIFY(isPhase<ToolManager::Ready>(*f.tools));
-        // Let the version probe and update of the ready phase end before the manager goes.
-        QTRY_VERIFY(f.tools->updateMessage() && !f.tools->isUpdating());
     }
 
     void setupFitsTheSmallestWindow_data() {
@@ -510,70 +503,57 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), field());
     }
 
-    // "field before|clipboard|field after"; no clipboard text where the middle is "-".
-    void mainPaste_data() {
+    // Pasted or dropped links are added to the field, blanks, files and other schemes left out.
+    // A drop goes where the window sends it: to the innermost widget under the point that
+    // accepts it. "onto|links|field before|field after": onto the paste button the links are
+    // the clipboard's text ("-": none), elsewhere they are dropped, separated by spaces.
+    void mainPasteAndDrop_data() {
         QTest::addColumn<QString>("row");
-        QTest::newRow("into an empty field")
-            << u"|  https://example.com/a\n\n|https://example.com/a"_qs;
-        QTest::newRow("into a non-empty field")
-            << u"https://example.com/a|\thttps://example.com/b |https://example.com/a\nhttps://example.com/b"_qs;
-        QTest::newRow("blanks into a non-empty field") << u"x|   \n |x\n"_qs;
-        QTest::newRow("no text on the clipboard") << u"x|-|x"_qs;
-    }
-
-    void mainPaste() {
-        QFETCH(QString, row);
-        const QStringList parts = row.split(u'|');
-        mainView();
-        field()->setText(parts.at(0));
-        if (parts.at(1) == u"-"_qs)
-            QGuiApplication::clipboard()->clear();
-        else
-            QGuiApplication::clipboard()->setText(parts.at(1));
-        click(u"pasteButton"_qs);
-        QCOMPARE(field()->text(), parts.at(2));
-        QVERIFY(f.queue->jobs().isEmpty());
-    }
-
-    // Dropped web links are added to the field, files and other schemes left out. The drop
-    // goes where the window sends it: to the innermost widget under the point that accepts it.
-    // "onto|links|field before|field after", links separated by spaces.
-    void mainDrop_data() {
-        QTest::addColumn<QString>("row");
-        const QString mixed = u"https://example.com/a file:///tmp/movie.mp4|"_qs;
-        QTest::newRow("onto the empty list, empty field")
-            << u"emptyState|"_qs + mixed + u"|https://example.com/a"_qs;
-        QTest::newRow("onto the link field itself")
-            << u"linkField|"_qs + mixed + u"z|z\nhttps://example.com/a"_qs;
-        QTest::newRow("onto the folder row")
-            << u"folderPath|"_qs + mixed + u"x|x\nhttps://example.com/a"_qs;
-        QTest::newRow("no web links: refused")
+        const QString a = u"https://example.com/a"_qs, mixed = a + u" file:///tmp/movie.mp4|"_qs;
+        QTest::newRow("paste into an empty field") << u"pasteButton|  "_qs + a + u"\n\n||"_qs + a;
+        QTest::newRow("paste into a non-empty field")
+            << u"pasteButton|\thttps://example.com/b |"_qs + a + u'|' + a +
+                   u"\nhttps://example.com/b"_qs;
+        QTest::newRow("paste blanks") << u"pasteButton|   \n |x|x\n"_qs;
+        QTest::newRow("no text on the clipboard") << u"pasteButton|-|x|x"_qs;
+        QTest::newRow("drop onto the empty list") << u"emptyState|"_qs + mixed + u'|' + a;
+        QTest::newRow("drop onto the field") << u"linkField|"_qs + mixed + u"z|z\n"_qs + a;
+        QTest::newRow("drop onto the folder row") << u"folderPath|"_qs + mixed + u"x|x\n"_qs + a;
+        QTest::newRow("drop without web links")
             << u"emptyState|file:///tmp/movie.mp4 ftp://example.com/f|keep|keep"_qs;
     }
 
-    void mainDrop() {
+    void mainPasteAndDrop() {
         QFETCH(QString, row);
         const QStringList parts = row.split(u'|');
         const QString before = parts.at(2), after = parts.at(3);
-        QList<QUrl> urls;
-        for (const QString &url : parts.at(1).split(u' '))
-            urls.append(QUrl(url));
         mainView();
         field()->setText(before);
-        const QWidget *over = the(parts.at(0));
-        const QPoint at = over->mapTo(m_view.get(), over->rect().center());
-        QWidget *target = m_view->childAt(at);
-        while (target && !target->acceptDrops())
-            target = target->parentWidget();
-        QCOMPARE(target, m_view.get());
-        QMimeData data;
-        data.setUrls(urls);
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(target, &enter);
-        QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, {});
-        const bool accepted =
-            enter.isAccepted() && QApplication::sendEvent(target, &dropped) && dropped.isAccepted();
-        QCOMPARE(accepted, after != before);
+        if (parts.at(0) == u"pasteButton"_qs) {
+            if (parts.at(1) == u"-"_qs)
+                QGuiApplication::clipboard()->clear();
+            else
+                QGuiApplication::clipboard()->setText(parts.at(1));
+            click(parts.at(0));
+        } else {
+            QList<QUrl> urls;
+            for (const QString &url : parts.at(1).split(u' '))
+                urls.append(QUrl(url));
+            const QWidget *over = the(parts.at(0));
+            const QPoint at = over->mapTo(m_view.get(), over->rect().center());
+            QWidget *target = m_view->childAt(at);
+            while (target && !target->acceptDrops())
+                target = target->parentWidget();
+            QCOMPARE(target, m_view.get());
+            QMimeData data;
+            data.setUrls(urls);
+            QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(target, &enter);
+            QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, {});
+            QCOMPARE(enter.isAccepted() && QApplication::sendEvent(target, &dropped) &&
+                         dropped.isAccepted(),
+                     after != before);
+        }
         QCOMPARE(field()->text(), after);
         QVERIFY(f.queue->jobs().isEmpty());
     }
@@ -606,10 +586,6 @@ private Q_SLOTS:
     }
 
     void mainSettingsSurviveARelaunch() {
-        // Nothing is written while nothing changes.
-        mainView();
-        m_view.reset();
-        QVERIFY(QSettings(u"Tovik"_qs, u"Tovik"_qs).allKeys().isEmpty());
         mainView();
         auto *formats = the<QComboBox>(u"formatPicker"_qs);
         formats->setFocus();
@@ -619,7 +595,7 @@ private Q_SLOTS:
         auto *playlist = the<QCheckBox>(u"playlistCheck"_qs);
         QTest::mouseClick(playlist, Qt::LeftButton, {}, QPoint(6, playlist->height() / 2));
         QVERIFY(playlist->isChecked());
-        const QString chosen = QDir(home()).filePath(u"Deep/er/Chosen"_qs);
+        const QString chosen = QDir::home().filePath(u"Deep/er/Chosen"_qs);
         f.desktop.nextFolder = chosen;
         click(u"changeFolderButton"_qs);
         QCOMPARE(f.desktop.folderRequests, 1);
@@ -644,66 +620,53 @@ private Q_SLOTS:
     }
 
     // Nothing stored, or a stored choice that does not read as its kind, gives the defaults:
-    // the best video, no playlists, and a Tovik folder in Movies that is not made yet.
-    void mainDefaults_data() {
-        QTest::addColumn<QString>("stored");
+    // the best video, no playlists, and a Tovik folder in Movies that is not made yet. Nothing
+    // is written while nothing changes; a cancelled choice keeps the folder; the chooser starts
+    // in the nearest folder that exists. "stored setting|folder chosen|where the chooser starts"
+    void mainDefaultsAndFolderChooser_data() {
+        QTest::addColumn<QString>("row");
         for (const char *row :
-             {"", "format=video4k", "includePlaylist=maybe", "outputDirectory=Videos/Tovik"})
-            QTest::newRow(*row ? row : "nothing stored") << QString::fromLatin1(row);
+             {"|Made|Made", "format=video4k|Made/Not/Yet|Made", "includePlaylist=maybe|Gone/Away|",
+              "outputDirectory=Videos/Tovik|Made|Made"})
+            QTest::newRow(row) << QString::fromLatin1(row);
     }
 
-    void mainDefaults() {
-        QFETCH(QString, stored);
+    void mainDefaultsAndFolderChooser() {
+        QFETCH(QString, row);
+        const QStringList parts = row.split(u'|');
+        const QString home = QDir::homePath(), stored = parts.at(0);
         if (!stored.isEmpty())
             QSettings(u"Tovik"_qs, u"Tovik"_qs)
                 .setValue(stored.section(u'=', 0, 0), stored.section(u'=', 1));
+        const QStringList keys = QSettings(u"Tovik"_qs, u"Tovik"_qs).allKeys();
         mainView();
+        m_view.reset();
+        MainView &view = mainView();
         QCOMPARE(the<QComboBox>(u"formatPicker"_qs)->currentText(), u"Video — up to 1080p"_qs);
         QVERIFY(!the<QCheckBox>(u"playlistCheck"_qs)->isChecked());
         const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-        QVERIFY(movies.startsWith(home()));
+        QVERIFY(movies.startsWith(home));
         QCOMPARE(Preferences::defaultOutputPath(), movies + u"/Tovik"_qs);
-        QCOMPARE(folderShown(), u"~"_qs + movies.mid(home().size()) + u"/Tovik"_qs);
+        QCOMPARE(folderShown(), u"~"_qs + movies.mid(home.size()) + u"/Tovik"_qs);
         QVERIFY(!QFileInfo::exists(Preferences::defaultOutputPath()));
-    }
-
-    void mainDisplayPathWritesHomeAsTilde() {
-        const QString h = home();
-        QCOMPARE((QStringList{MainView::displayPath(h + u"/Movies/Tovik"_qs),
-                              MainView::displayPath(h), MainView::displayPath(h + u"/Music/"_qs),
-                              MainView::displayPath(u"/srv/media"_qs)}),
-                 (QStringList{u"~/Movies/Tovik"_qs, u"~"_qs, u"~/Music"_qs, u"/srv/media"_qs}));
-    }
-
-    // A cancelled choice keeps the folder; the chooser starts in the nearest folder that exists.
-    void mainFolderChooser_data() {
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("start");
-        for (const char *row : {"Made|Made", "Made/Not/Yet|Made", "Gone/Away|"})
-            QTest::newRow(row) << QString::fromLatin1(row).section(u'|', 0, 0)
-                               << QString::fromLatin1(row).section(u'|', 1);
-    }
-
-    void mainFolderChooser() {
-        QFETCH(QString, folder);
-        MainView &view = mainView();
-        QVERIFY(QDir(home()).mkpath(u"Made"_qs));
+        QVERIFY(QDir(home).mkpath(u"Made"_qs));
         const QString before = folderShown();
-        // Before anything is chosen, the default folder does not exist yet.
         click(u"changeFolderButton"_qs);
         QVERIFY(QFileInfo(f.desktop.folderStart).isDir());
         QVERIFY(Preferences::defaultOutputPath().startsWith(f.desktop.folderStart));
         QCOMPARE(folderShown(), before);
-        QVERIFY(!QSettings(u"Tovik"_qs, u"Tovik"_qs).contains(u"outputDirectory"_qs));
+        QCOMPARE(QSettings(u"Tovik"_qs, u"Tovik"_qs).allKeys(), keys);
 
-        f.desktop.nextFolder = QDir(home()).filePath(folder);
+        f.desktop.nextFolder = QDir(home).filePath(parts.at(1));
         view.chooseFolder();
         f.desktop.nextFolder.reset();
         click(u"changeFolderButton"_qs);
         QCOMPARE(f.desktop.folderRequests, 3);
-        QFETCH(QString, start);
-        QCOMPARE(f.desktop.folderStart, QDir::cleanPath(QDir(home()).filePath(start)));
-        QDir(home()).rmpath(u"Made"_qs);
+        QCOMPARE(f.desktop.folderStart, QDir::cleanPath(QDir(home).filePath(parts.at(2))));
+        QDir(home).rmpath(u"Made"_qs);
+        QCOMPARE((QStringList{MainView::displayPath(home), MainView::displayPath(home + u"/M/"_qs),
+                              MainView::displayPath(u"/srv/media"_qs)}),
+                 (QStringList{u"~"_qs, u"~/M"_qs, u"/srv/media"_qs}));
     }
 
     void mainEmptyStateAndClearFinished() {
@@ -852,36 +815,9 @@ private Q_SLOTS:
         }
     }
 
-    void listContextMenu() {
-        list();
-        const QList<DownloadJob *> jobs = f.add({u"hang"_qs, u"raw404"_qs});
-        QTRY_VERIFY(holds<DownloadJob::Failed>(jobs.at(1)));
-        const QModelIndex running = indexOf(jobs.at(0));
-        contextMenuOn(running);
-        QTRY_COMPARE(menu(), QStringList{u"Copy Link"_qs});
-        QGuiApplication::clipboard()->setText(u"something else"_qs);
-        menu(0);
-        QCOMPARE(QGuiApplication::clipboard()->text(), u"https://example.com/hang"_qs);
-        QTRY_VERIFY(!QApplication::activePopupWidget());
-
-        const QModelIndex failed = indexOf(jobs.at(1));
-        contextMenuOn(failed);
-        QTRY_COMPARE(menu(), (QStringList{u"Copy Link"_qs, u"Copy Error"_qs, u"Remove"_qs}));
-        // The failure whole, in its tooltip and through "Copy Error".
-        const QString raw = u"Unable to download webpage: HTTP Error 404: Not Found; please "
-                            "report this issue on  https://github.com/yt-dlp/yt-dlp/issues?q= , "
-                            "filling out the appropriate issue template."_qs;
-        QCOMPARE(failed.data(Qt::ToolTipRole).toString(), raw);
-        QCOMPARE(running.data(Qt::ToolTipRole), QVariant());
-        qobject_cast<QMenu *>(QApplication::activePopupWidget())->actions().at(1)->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), raw);
-        menu(2);
-        QCOMPARE(f.queue->jobs(), QList<DownloadJob *>{jobs.at(0)});
-    }
-
-    void listKeyboard() {
+    void listKeyboardAndContextMenu() {
         JobListView &view = list(true);
-        const QList<DownloadJob *> jobs = f.add({u"hang"_qs, u"failing"_qs, u"quick"_qs});
+        const QList<DownloadJob *> jobs = f.add({u"hang"_qs, u"raw404"_qs, u"quick"_qs});
         QTRY_VERIFY(holds<DownloadJob::Failed>(jobs.at(1)) &&
                     holds<DownloadJob::Finished>(jobs.at(2)));
         const auto key = [&view, this](const DownloadJob *job, Qt::Key pressed) {
@@ -907,45 +843,41 @@ private Q_SLOTS:
         key(jobs.at(0), Qt::Key_Return);
         QCOMPARE(m_model->job(m_model->index(0)), jobs.at(0));
         key(jobs.at(1), Qt::Key_Return);
-        QVERIFY(m_model->job(m_model->index(1)) != jobs.at(1));
-        // The menu key opens the current row's menu.
+        DownloadJob *retried = m_model->job(m_model->index(1));
+        QVERIFY(retried != jobs.at(1));
+        // The menu key opens the current row's menu; a running job's offers its link only.
+        const QModelIndex running = indexOf(jobs.at(0));
         key(jobs.at(0), Qt::Key_Menu);
         QTRY_COMPARE(menu(), QStringList{u"Copy Link"_qs});
-        menu(-1);
+        QGuiApplication::clipboard()->setText(u"something else"_qs);
+        menu(0);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"https://example.com/hang"_qs);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
         // Without a mouse over the list, the current row carries the action button.
         QTest::mouseMove(&view, QPoint(-10, -10));
-        view.setCurrentIndex(m_model->index(0));
-        QTRY_COMPARE(view.actionButton()->geometry(), layout(m_model->index(0)).action);
-    }
+        view.setCurrentIndex(running);
+        QTRY_COMPARE(view.actionButton()->geometry(), layout(running).action);
 
-    // A long failure takes two lines, the second cut with "…".
-    void listLongFailuresTakeTwoLines() {
-        JobListView &view = list();
-        DownloadJob *job = f.add({u"long"_qs}).front();
-        QTRY_VERIFY(holds<DownloadJob::Failed>(job));
-        const QModelIndex longRow = indexOf(job);
-        QCOMPARE(layout(longRow).statusLines.size(), 2);
-        QVERIFY(layout(longRow).statusLines.at(1).endsWith(u"…"_qs));
-        // Painted into a row laid out for an earlier, shorter state, the row keeps to its
-        // rectangle: nothing runs into its neighbours.
-        QImage image(560, 200, QImage::Format_ARGB32);
-        image.fill(Qt::magenta);
-        QStyleOptionViewItem option;
-        option.initFrom(&view);
-        option.rect = QRect(0, 80, 560, 30);
-        QPainter painter(&image);
-        view.itemDelegate()->paint(&painter, option, longRow);
-        painter.end();
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (!option.rect.contains(x, y))
-                    QVERIFY2(image.pixel(x, y) == QColor(Qt::magenta).rgb(),
-                             qPrintable(u"painted at %1,%2"_qs.arg(x).arg(y)));
+        QTRY_VERIFY(holds<DownloadJob::Failed>(retried));
+        const QModelIndex failed = indexOf(retried);
+        contextMenuOn(failed);
+        QTRY_COMPARE(menu(), (QStringList{u"Copy Link"_qs, u"Copy Error"_qs, u"Remove"_qs}));
+        // The failure whole, in its tooltip and through "Copy Error".
+        const QString raw = u"Unable to download webpage: HTTP Error 404: Not Found; please "
+                            "report this issue on  https://github.com/yt-dlp/yt-dlp/issues?q= , "
+                            "filling out the appropriate issue template."_qs;
+        QCOMPARE(failed.data(Qt::ToolTipRole).toString(), raw);
+        QCOMPARE(running.data(Qt::ToolTipRole), QVariant());
+        qobject_cast<QMenu *>(QApplication::activePopupWidget())->actions().at(1)->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), raw);
+        menu(2);
+        QCOMPARE(f.queue->jobs(), QList<DownloadJob *>{jobs.at(0)});
     }
 
     void listRowsStayInsideThemselves_data() { fontSizes(); }
 
-    // No part of a row runs into another part or out of the row, at any font size.
+    // No part of a row runs into another part or out of the row, at any font size. A long
+    // failure takes two lines, the second cut with "…".
     void listRowsStayInsideThemselves() {
         QFETCH(double, points);
         JobListView &view = list();
@@ -995,6 +927,24 @@ private Q_SLOTS:
             for (qsizetype i = 0; i + 1 < lines.size(); ++i)
                 QVERIFY2(lines.at(i).bottom() < lines.at(i + 1).top(), qPrintable(where));
             QVERIFY2(titleInk.bottom() < lines.at(1).top(), qPrintable(where));
+            if (job->request().url == Scenarios::link(u"long"_qs)) {
+                QVERIFY(parts.statusLines.size() == 2 && parts.statusLines.at(1).endsWith(u"…"_qs));
+                // Painted into a row laid out for an earlier, shorter state, the row keeps to
+                // its rectangle: nothing runs into its neighbours.
+                QImage image(560, 200, QImage::Format_ARGB32);
+                image.fill(Qt::magenta);
+                QStyleOptionViewItem option;
+                option.initFrom(&view);
+                option.rect = QRect(0, 80, 560, 30);
+                QPainter painter(&image);
+                view.itemDelegate()->paint(&painter, option, index);
+                painter.end();
+                for (int y = 0; y < image.height(); ++y)
+                    for (int x = 0; x < image.width(); ++x)
+                        QVERIFY2(option.rect.contains(x, y) ||
+                                     image.pixel(x, y) == QColor(Qt::magenta).rgb(),
+                                 qPrintable(u"painted at %1,%2"_qs.arg(x).arg(y)));
+            }
             // Underscores are drawn: the title below its baseline has ink, though none of its
             // letters descends.
             if (JobRow::title(*job).contains(u'_')) {
@@ -1079,9 +1029,20 @@ private Q_SLOTS:
         QVERIFY(!f.queue->jobs().contains(painted));
     }
 
-    // The window appears before the tools check builds its view, and the check runs even
-    // where the window never paints.
-    void windowAndMenu() {
+    // The window appears before the tools check builds its view, and the check runs even where
+    // the window never paints. The view follows the phase, the menu offers what the phase
+    // allows, and links from outside wait for the tools.
+    void windowFollowsThePhase() {
+        {
+            RootView root(*f.tools, *f.queue, f.answers);
+            root.setUpdatesEnabled(false);
+            root.show();
+            QTRY_VERIFY(qobject_cast<SetupView *>(root.content()));
+        }
+        Preferences preferences;
+        preferences.setFormat(OutputFormat::audio);
+        preferences.setIncludePlaylist(true);
+        preferences.setOutputPath(f.output.path());
         m_app = std::make_unique<TovikApp>(localSources(server()), f.desktop.desktop());
         QVERIFY(isPhase<ToolManager::Checking>(m_app->tools()));
         QCOMPARE(content(), nullptr);
@@ -1090,6 +1051,7 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
+        QVERIFY(qobject_cast<SetupView *>(content()));
         QCOMPARE(window.windowTitle(), u"Tovik"_qs);
         window.resize(300, 200);
         QTRY_VERIFY(window.rootView()->width() >= 560 && window.rootView()->height() >= 440);
@@ -1099,24 +1061,8 @@ private Q_SLOTS:
             items.append(action->isSeparator() ? u"—"_qs : action->text());
         QCOMPARE(menus.size(), 1);
         QCOMPARE(items.join(u'|'), u"Tovik|About Tovik|Update yt-dlp|Reinstall Tools…|—|Quit"_qs);
-        // Raising (a second launch) restores a minimised window.
-        window.showMinimized();
-        QTRY_VERIFY(window.isMinimized());
-        m_app->raise();
-        QTRY_VERIFY(!window.isMinimized() && window.isVisible());
-
-        RootView root(*f.tools, *f.queue, f.answers);
-        root.setUpdatesEnabled(false);
-        root.show();
-        QVERIFY(isPhase<ToolManager::Checking>(*f.tools));
-        QTRY_VERIFY(qobject_cast<SetupView *>(root.content()));
-    }
-
-    // The view follows the phase, and the menu offers what the phase allows.
-    void windowFollowsThePhase() {
-        launch();
-        QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
-        QVERIFY(qobject_cast<SetupView *>(content()));
+        m_app->open({Scenarios::link(u"hang"_qs).toString(), u"no link here"_qs});
+        QVERIFY(m_app->queue().jobs().isEmpty());
         QCOMPARE(offered(), u"- reinstall"_qs);
         m_app->tools().install(false);
         QCOMPARE(offered(), u"- -"_qs);
@@ -1128,10 +1074,30 @@ private Q_SLOTS:
         QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
         QVERIFY(qobject_cast<MainView *>(content())->isVisible());
         settle();
-        QCOMPARE(offered(), u"update reinstall"_qs);
-        // Not while jobs are active.
-        m_app->queue().add({f.request(u"slow"_qs)}, m_app->tools().paths());
+        // The link that came early is queued now, those that arrive in the main view at once;
+        // the same link again is a new job. Neither update nor reinstall while jobs are active.
+        m_app->open({u"example.com/quick, https://example.com/hang"_qs});
+        const QString to =
+            u" audio list "_qs + QUrl::fromLocalFile(f.output.path() + u'/').toString();
+        QCOMPARE(requests(m_app->queue()),
+                 u"https://example.com/quick%1, https://example.com/hang%1, "
+                 "https://example.com/hang%1"_qs.arg(to));
         QCOMPARE(offered(), u"- -"_qs);
+        // Icon-only controls, the list's action button among them, are named by their tooltips.
+        auto *list = window.findChild<JobListView *>();
+        QTRY_VERIFY(list->isVisible());
+        QTest::mouseMove(list->viewport(), list->visualRect(list->model()->index(1, 0)).center());
+        QTRY_VERIFY(list->actionButton()->isVisible());
+        int iconOnly = 0;
+        for (const QAbstractButton *button : window.findChildren<QAbstractButton *>())
+            if (button->isVisible() && button->text().isEmpty()) {
+                ++iconOnly;
+                QVERIFY(!button->toolTip().isEmpty());
+                QCOMPARE(button->accessibleName(), button->toolTip());
+            }
+        QVERIFY(iconOnly > 0);
+        for (DownloadJob *job : m_app->queue().jobs())
+            m_app->queue().cancel(job);
         QTRY_VERIFY(!m_app->queue().hasActiveJobs());
         QCOMPARE(offered(), u"update reinstall"_qs);
         // Update not while it runs.
@@ -1139,36 +1105,23 @@ private Q_SLOTS:
         QVERIFY(writeExecutable(scripts.filePath(u"update"_qs),
                                 "sleep 400\nout yt-dlp is up to date\n"));
         qputenv("FAKE_YTDLP_UPDATE", QFile::encodeName(scripts.filePath(u"update"_qs)));
-        m_app->window().updateAction()->trigger();
+        window.updateAction()->trigger();
         QVERIFY(m_app->tools().isUpdating());
         QCOMPARE(offered(), u"- reinstall"_qs);
         QTRY_VERIFY(!m_app->tools().isUpdating());
         QCOMPARE(offered(), u"update reinstall"_qs);
+        // Raising (a second launch) restores a minimised window.
+        window.showMinimized();
+        QTRY_VERIFY(window.isMinimized());
+        m_app->raise();
+        QTRY_VERIFY(!window.isMinimized() && window.isVisible());
         // Reinstalling from the main view switches to the setup screen; nothing is served, so
         // the run fails and the setup screen stays.
-        m_app->window().reinstallAction()->trigger();
+        window.reinstallAction()->trigger();
         QVERIFY(isPhase<ToolManager::Installing>(m_app->tools()));
         QVERIFY(qobject_cast<SetupView *>(content()));
         QTRY_VERIFY(isPhase<ToolManager::Failed>(m_app->tools()));
         QVERIFY(qobject_cast<SetupView *>(content())->isVisible());
-    }
-
-    void windowIconOnlyControlsAreNamedByTheirTooltips() {
-        launch(true);
-        m_app->queue().add({f.request(u"hang"_qs)}, m_app->tools().paths());
-        auto *list = m_app->window().findChild<JobListView *>();
-        QTRY_VERIFY(list->isVisible());
-        QTest::mouseMove(list->viewport(), list->visualRect(list->model()->index(0, 0)).center());
-        QTRY_VERIFY(list->actionButton()->isVisible());
-        int iconOnly = 0;
-        for (const QAbstractButton *button : m_app->window().findChildren<QAbstractButton *>()) {
-            if (!button->isVisible() || !button->text().isEmpty())
-                continue;
-            ++iconOnly;
-            QVERIFY(!button->toolTip().isEmpty());
-            QCOMPARE(button->accessibleName(), button->toolTip());
-        }
-        QVERIFY(iconOnly > 0);
     }
 
     // Through the menu's Quit, closing the window or a quit from elsewhere (a signal at
@@ -1227,27 +1180,6 @@ private Q_SLOTS:
         for (const DownloadJob *job : m_app->queue().jobs())
             QTRY_VERIFY(job == waiting ? holds<DownloadJob::Queued>(job)
                                        : holds<DownloadJob::Cancelled>(job));
-    }
-
-    void windowLinksFromOutsideWaitForTheTools() {
-        Preferences preferences;
-        preferences.setFormat(OutputFormat::audio);
-        preferences.setIncludePlaylist(true);
-        preferences.setOutputPath(f.output.path());
-        launch();
-        QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
-        m_app->open({Scenarios::link(u"hang"_qs).toString(), u"no link here"_qs});
-        QVERIFY(m_app->queue().jobs().isEmpty());
-        QVERIFY(installFakeTools());
-        m_app->tools().check();
-        QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
-        // Links that arrive in the main view are queued at once; the same link again is a new job.
-        m_app->open({u"example.com/quick, https://example.com/hang"_qs});
-        const QString to =
-            u" audio list "_qs + QUrl::fromLocalFile(f.output.path() + u'/').toString();
-        QCOMPARE(requests(m_app->queue()),
-                 u"https://example.com/quick%1, https://example.com/hang%1, "
-                 "https://example.com/hang%1"_qs.arg(to));
     }
 
     void windowGeometryAcrossLaunches_data() {
