@@ -631,43 +631,30 @@ private Q_SLOTS:
                  (QStringList{u"~"_qs, u"~/M"_qs, u"/srv/media"_qs}));
     }
 
-    void mainEmptyStateAndClearFinished() {
-        MainView &view = mainView();
-        auto *stack = the<QStackedWidget>(u"jobsOrEmpty"_qs);
-        auto *clear = the<QPushButton>(u"clearFinishedButton"_qs);
-        QCOMPARE(stack->currentWidget()->objectName(), u"emptyState"_qs);
-        QVERIFY(!clear->isVisible());
-        field()->setText(u"https://example.com/hang https://example.com/quick"_qs);
-        view.start();
-        QCOMPARE(stack->currentWidget()->objectName(), u"jobList"_qs);
-        QTRY_VERIFY(clear->isVisible());
-        QTest::mouseClick(clear, Qt::LeftButton);
-        QCOMPARE(f.queue->jobs().size(), 1);
-        QTRY_VERIFY(!clear->isVisible());
-        f.queue->cancel(f.queue->jobs().front());
-        QTRY_VERIFY(clear->isVisible());
-        QTest::mouseClick(clear, Qt::LeftButton);
-        QCOMPARE(stack->currentWidget()->objectName(), u"emptyState"_qs);
-        QTRY_VERIFY(!clear->isVisible());
-    }
-
-    void mainFooterFitsTheNarrowestWindow_data() { fontSizes(); }
+    void mainFooterAndEmptyState_data() { fontSizes(); }
 
     // The footer shows yt-dlp's version and update status once the tools are checked; its
-    // texts show whole or cut with an ellipsis, whole in their tooltip.
-    void mainFooterFitsTheNarrowestWindow() {
+    // texts show whole or cut with an ellipsis, whole in their tooltip. "Clear Finished" shows
+    // while there are ended jobs, the empty state while there are none.
+    void mainFooterAndEmptyState() {
         QFETCH(double, points);
-        withFontSize(points, [this] { mainView(); });
+        MainView *view = nullptr;
+        withFontSize(points, [&] { view = &mainView(); });
         m_view->resize(560, 440);
+        auto *stack = the<QStackedWidget>(u"jobsOrEmpty"_qs);
+        auto *clear = the<QPushButton>(u"clearFinishedButton"_qs);
         auto *version = the<QLabel>(u"ytdlpVersion"_qs);
         auto *message = the<ElidedLabel>(u"updateMessage"_qs);
-        QVERIFY(!version->isVisible() && !message->isVisible());
+        QCOMPARE(stack->currentWidget()->objectName(), u"emptyState"_qs);
+        QVERIFY(!clear->isVisible() && !version->isVisible() && !message->isVisible());
         f.tools->check();
         QTRY_VERIFY(version->isVisible() && message->isVisible());
         QCOMPARE(version->text(), u"yt-dlp 2024.01.01"_qs);
         QTRY_COMPARE(message->text(), u"yt-dlp is up to date."_qs);
-        f.queue->add({f.request(u"quick"_qs)}, f.tools->paths());
-        QTRY_VERIFY(the<QPushButton>(u"clearFinishedButton"_qs)->isVisible());
+        field()->setText(u"https://example.com/hang https://example.com/quick"_qs);
+        view->start();
+        QCOMPARE(stack->currentWidget()->objectName(), u"jobList"_qs);
+        QTRY_VERIFY(clear->isVisible());
 
         auto *note = the<ElidedLabel>(u"legalNote"_qs);
         QList<const QWidget *> items;
@@ -678,6 +665,15 @@ private Q_SLOTS:
         const QString fault = layoutFault(note->parentWidget(), items);
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
         QVERIFY(note->shownText() != note->text());
+
+        QTest::mouseClick(clear, Qt::LeftButton);
+        QCOMPARE(f.queue->jobs().size(), 1);
+        QTRY_VERIFY(!clear->isVisible());
+        f.queue->cancel(f.queue->jobs().front());
+        QTRY_VERIFY(clear->isVisible());
+        QTest::mouseClick(clear, Qt::LeftButton);
+        QCOMPARE(stack->currentWidget()->objectName(), u"emptyState"_qs);
+        QTRY_VERIFY(!clear->isVisible());
         QTRY_VERIFY(f.tools->updateMessage() && !f.tools->isUpdating());
     }
 
