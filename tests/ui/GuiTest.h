@@ -72,11 +72,10 @@ inline void removeTools() {
 }
 
 // Tool sources that reach nothing but the given loopback addresses, and no system ffmpeg.
-inline ToolSources localSources(const QUrl &server = QUrl(u"http://127.0.0.1:9"_qs),
-                                const QStringList &systemFFmpeg = {}) {
+inline ToolSources localSources(const QUrl &server = QUrl(u"http://127.0.0.1:9"_qs)) {
     ToolSources sources = ToolSources::production();
     sources.releaseDownloads = sources.api = sources.ffmpegProvider = server;
-    sources.systemFFmpeg = systemFFmpeg;
+    sources.systemFFmpeg = {};
     return sources;
 }
 
@@ -155,9 +154,9 @@ struct Fixture {
         queue.reset();
         tools.reset();
     }
-    DownloadRequest request(const QString &name, OutputFormat format = OutputFormat::video720,
-                            bool playlist = false) const {
-        return {Scenarios::link(name), format, playlist, QUrl::fromLocalFile(output.path() + u'/')};
+    DownloadRequest request(const QString &name,
+                            OutputFormat format = OutputFormat::video720) const {
+        return {Scenarios::link(name), format, false, QUrl::fromLocalFile(output.path() + u'/')};
     }
     QList<DownloadJob *> add(const QStringList &names,
                              OutputFormat format = OutputFormat::video720) {
