@@ -321,37 +321,59 @@ private Q_SLOTS:
         QTRY_VERIFY(f.tools->updateMessage() && !f.tools->isUpdating());
     }
 
-    // Each tool as "✓" or "○", then its note where one shows; with tools installed, and with
-    // a system ffmpeg on a platform.
-    void setupMarksEachTool_data() {
-        QTest::addColumn<QStringList>("installed");
-        QTest::addColumn<std::optional<Platform::Kind>>("systemFFmpeg");
+    // Each tool as "✓" or "○", then its note where one shows: with tools missing, deno alone
+    // missing, a system ffmpeg on Linux or macOS, after a failure offline (with a hint) and
+    // one with a long message (a tag that cannot go into an address). Every text and control
+    // shows whole, and none overlaps another: the view scrolls rather than squeezing them. A
+    // long failure wraps, centred, onto several lines.
+    void setupMarksAndFits_data() {
+        QTest::addColumn<double>("points");
+        QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("shown");
-        const QStringList none;
-        const auto kind = [](Platform::Kind k) { return std::optional(k); };
-        QTest::newRow("every tool missing")
-            << none << std::optional<Platform::Kind>() << u"○ 37 MB|○ 38 MB|○ 28 MB"_qs;
-        QTest::newRow("only deno missing") << QStringList{u"yt-dlp"_qs, u"ffmpeg"_qs}
-                                           << std::optional<Platform::Kind>() << u"✓|○ 38 MB|✓"_qs;
-        QTest::newRow("system ffmpeg on Linux") << none << kind(Platform::Kind::linuxX86_64)
-                                                << u"○ 37 MB|○ 38 MB|✓ Using system ffmpeg"_qs;
-        QTest::newRow("Homebrew's ffmpeg on macOS")
-            << none << kind(Platform::Kind::macOSArm64) << u"○ 37 MB|○ 38 MB|✓ Using Homebrew"_qs;
+        const QString missing = u"○ 37 MB|○ 38 MB|○ 28 MB"_qs;
+        const QStringList rows{u"tools missing:"_qs + missing,
+                               u"deno missing:✓|○ 38 MB|✓"_qs,
+                               u"linux:○ 37 MB|○ 38 MB|✓ Using system ffmpeg"_qs,
+                               u"macOS:○ 37 MB|○ 38 MB|✓ Using Homebrew"_qs,
+                               u"offline:"_qs + missing,
+                               u"long:"_qs + missing};
+        for (const double points : {9.0, 12.0, 14.0})
+            for (const QString &row : rows)
+                QTest::addRow("%g pt, %s", points, qPrintable(row.section(u':', 0, 0)))
+                    << points << row.section(u':', 0, 0) << row.section(u':', 1);
     }
 
-    void setupMarksEachTool() {
-        QFETCH(QStringList, installed);
-        QFETCH(std::optional<Platform::Kind>, systemFFmpeg);
-        QVERIFY(installed.isEmpty() || installFakeTools(installed));
+    void setupMarksAndFits() {
+        QFETCH(double, points);
+        QFETCH(QString, mode);
+        if (mode == u"deno missing"_qs)
+            QVERIFY(installFakeTools({u"yt-dlp"_qs, u"ffmpeg"_qs}));
         const QTemporaryDir system;
-        ToolSources sources = localSources();
-        if (systemFFmpeg) {
+        ToolSources sources = mode == u"long"_qs ? localSources(server()) : localSources();
+        if (mode == u"linux"_qs || mode == u"macOS"_qs) {
             sources.systemFFmpeg = {system.filePath(u"ffmpeg"_qs)};
             QVERIFY(writeExecutable(sources.systemFFmpeg.front(), "#!/bin/sh\nexit 0\n"));
-            sources.platform = Platform::forKind(*systemFFmpeg);
+            sources.platform = Platform::forKind(mode == u"linux"_qs ? Platform::Kind::linuxX86_64
+                                                                     : Platform::Kind::macOSArm64);
         }
-        setupView(sources);
+        withFontSize(points, [&] { setupView(sources); });
+        if (m_server)
+            m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_qs,
+                            answer("{\"tag_name\": \"a/b\"}"));
+        m_view->resize(560, 440);
         f.tools->check();
+        if (mode == u"offline"_qs || mode == u"long"_qs) {
+            f.tools->install(false);
+            QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
+            QCOMPARE(the<QLabel>(u"failureHint"_qs)->isVisible(), mode == u"offline"_qs);
+        }
+        if (mode == u"long"_qs) {
+            auto *message = the<QLabel>(u"failureMessage"_qs);
+            QVERIFY(message->wordWrap() && (message->alignment() & Qt::AlignHCenter));
+            QVERIFY2(message->width() <= 440 &&
+                         message->height() >= 2 * message->fontMetrics().lineSpacing(),
+                     qPrintable(message->text()));
+        }
         QStringList shown;
         for (const QString &tool : {u"yt-dlp"_qs, u"deno"_qs, u"ffmpeg"_qs}) {
             const auto *mark = the<SymbolView>(tool + u"Mark"_qs);
@@ -363,43 +385,6 @@ private Q_SLOTS:
                          (trailing(tool) == note ? u' ' + note->text() : QString()));
         }
         QTEST(shown.join(u'|'), "shown");
-    }
-
-    void setupFitsTheSmallestWindow_data() {
-        QTest::addColumn<double>("points");
-        QTest::addColumn<QString>("failure");
-        for (const double points : {9.0, 12.0, 14.0})
-            for (const QString &failure : {u"tools missing"_qs, u"offline"_qs, u"long"_qs})
-                QTest::addRow("%g pt, %s", points, qPrintable(failure)) << points << failure;
-    }
-
-    // Every text and control shows whole, and none overlaps another: the view scrolls rather
-    // than squeezing them. A long failure wraps, centred, onto several lines.
-    void setupFitsTheSmallestWindow() {
-        QFETCH(double, points);
-        QFETCH(QString, failure);
-        // Offline, the failure comes with a hint; a tag that cannot go into an address fails
-        // the installation with a long message.
-        withFontSize(points, [&] {
-            setupView(failure == u"long"_qs ? localSources(server()) : localSources());
-        });
-        if (m_server)
-            m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_qs,
-                            answer("{\"tag_name\": \"a/b\"}"));
-        m_view->resize(560, 440);
-        f.tools->check();
-        if (failure != u"tools missing"_qs) {
-            f.tools->install(false);
-            QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
-            QCOMPARE(the<QLabel>(u"failureHint"_qs)->isVisible(), failure == u"offline"_qs);
-        }
-        if (failure == u"long"_qs) {
-            auto *message = the<QLabel>(u"failureMessage"_qs);
-            QVERIFY(message->wordWrap() && (message->alignment() & Qt::AlignHCenter));
-            QVERIFY2(message->width() <= 440 &&
-                         message->height() >= 2 * message->fontMetrics().lineSpacing(),
-                     qPrintable(message->text()));
-        }
         QTest::qWait(50);
         const QString fault = layoutFault(the<QScrollArea>(u"setupScroll"_qs)->widget(), 12);
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
