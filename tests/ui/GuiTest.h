@@ -7,6 +7,7 @@
 #include "ToolManager.h"
 #include "ToolSources.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -36,10 +37,6 @@ public:
 private:
     QTemporaryDir m_home;
 };
-
-inline QString home() {
-    return QDir::homePath();
-}
 
 inline QString binDirectory() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
@@ -76,11 +73,10 @@ inline void removeTools() {
 }
 
 // Tool sources that reach nothing but the given loopback addresses, and no system ffmpeg.
-inline ToolSources localSources(const QUrl &server = QUrl(u"http://127.0.0.1:9"_qs),
-                                const QStringList &systemFFmpeg = {}) {
+inline ToolSources localSources(const QUrl &server = QUrl(u"http://127.0.0.1:9"_qs)) {
     ToolSources sources = ToolSources::production();
     sources.releaseDownloads = sources.api = sources.ffmpegProvider = server;
-    sources.systemFFmpeg = systemFFmpeg;
+    sources.systemFFmpeg = {};
     return sources;
 }
 
@@ -159,9 +155,9 @@ struct Fixture {
         queue.reset();
         tools.reset();
     }
-    DownloadRequest request(const QString &name, OutputFormat format = OutputFormat::video720,
-                            bool playlist = false) const {
-        return {Scenarios::link(name), format, playlist, QUrl::fromLocalFile(output.path() + u'/')};
+    DownloadRequest request(const QString &name,
+                            OutputFormat format = OutputFormat::video720) const {
+        return {Scenarios::link(name), format, false, QUrl::fromLocalFile(output.path() + u'/')};
     }
     QList<DownloadJob *> add(const QStringList &names,
                              OutputFormat format = OutputFormat::video720) {
@@ -194,13 +190,22 @@ inline void withFontSize(double points, const std::function<void()> &build) {
     QApplication::setFont(before);
 }
 
-// Why the widgets do not all show whole inside the container without overlapping; empty
-// if they do. Wrapped labels need their height for their width, elided ones show their text
-// whole or cut with "…" and whole in their tooltip, others need their size hint.
-inline QString layoutFault(const QWidget *container, const QList<const QWidget *> &items) {
+// Why the visible labels, buttons and symbols in the container do not all show whole without
+// overlapping, or are fewer than the minimum; empty if they do. Wrapped labels need their
+// height for their width, elided ones show their text whole or cut with "…" and whole in their
+// tooltip, others need their size hint.
+inline QString layoutFault(const QWidget *container, qsizetype minimum) {
     const auto box = [container](const QWidget *item) {
         return QRect(item->mapTo(container, QPoint(0, 0)), item->size());
     };
+    QList<const QWidget *> items;
+    for (const QWidget *item : container->findChildren<QWidget *>())
+        if (item->isVisible() &&
+            (qobject_cast<const QLabel *>(item) || qobject_cast<const QAbstractButton *>(item) ||
+             item->inherits("ElidedLabel") || item->inherits("SymbolView")))
+            items.append(item);
+    if (items.size() < minimum)
+        return u"only %1 widgets"_qs.arg(items.size());
     for (const QWidget *item : items) {
         const QString name =
             item->objectName() + u' ' + QString::fromLatin1(item->metaObject()->className());

@@ -168,9 +168,11 @@ private Q_SLOTS:
         QFETCH(OutputFormat, format);
         QFETCH(Drive, drive);
         QFETCH(Look, look);
-        DownloadJob job({QUrl(u"https://example.com/v"_qs), format, false,
-                         QUrl::fromLocalFile(u"/tmp/out/"_qs)});
+        // The title is the link, fully encoded, until yt-dlp names the video.
+        const QString link = u"https://example.com/watch?v=a%20b"_qs;
+        DownloadJob job({QUrl(link), format, false, QUrl::fromLocalFile(u"/tmp/out/"_qs)});
         drive(job);
+        QCOMPARE(JobRow::title(job), job.title() ? u"Clip"_qs : link);
         QTEST(JobRow::statusText(job), "text");
         QVERIFY(JobRow::statusIcon(job) == look.icon);
         QCOMPARE(JobRow::showsProgress(job), look.bar);
@@ -183,20 +185,6 @@ private Q_SLOTS:
         if (look.action != A::cancel)
             menu.append(JobRow::MenuItem::remove);
         QCOMPARE(JobRow::menuItems(job), menu);
-    }
-
-    // The title is the link, fully encoded, until yt-dlp names the video; each action's symbol.
-    void titleAndActionSymbols() {
-        const QString link = u"https://example.com/watch?v=a%20b"_qs;
-        DownloadJob job({QUrl(link), OutputFormat::video720, false, {}});
-        TestJobs::run({}, DownloadJob::Downloading{})(job);
-        QCOMPARE(JobRow::title(job), link);
-        TestJobs::run({item(1, 2, u"Café at night"_qs)})(job);
-        QCOMPARE(JobRow::title(job), u"Café at night"_qs);
-        QCOMPARE((QList{JobRow::actionSymbol(A::cancel), JobRow::actionSymbol(A::reveal),
-                        JobRow::actionSymbol(A::retry)}),
-                 (QList{Symbol::xmarkCircleFill, Symbol::magnifyingglassCircleFill,
-                        Symbol::arrowClockwiseCircleFill}));
     }
 
     // Failures of a download are told in plain words; those of the tool setup get a hint.
@@ -304,6 +292,10 @@ private Q_SLOTS:
     }
 
     void iconsAtEveryRatioAndState() {
+        QCOMPARE((QList{JobRow::actionSymbol(A::cancel), JobRow::actionSymbol(A::reveal),
+                        JobRow::actionSymbol(A::retry)}),
+                 (QList{Symbol::xmarkCircleFill, Symbol::magnifyingglassCircleFill,
+                        Symbol::arrowClockwiseCircleFill}));
         const QIcon icon = Icons::icon(Symbol::checkmarkCircleFill, Qt::darkGreen);
         for (const qreal ratio : {1.0, 1.5, 3.0}) {
             const QPixmap pixmap = icon.pixmap(QSize(20, 20), ratio);
