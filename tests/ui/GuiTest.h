@@ -111,14 +111,12 @@ struct RecordingDesktop {
     std::optional<QString> nextFolder;
     QList<QUrl> opened;
     QList<QList<QUrl>> revealed;
-    int folderRequests = 0;
     QString folderStart;
     bool quitAnswer = false;
     QList<int> quitQuestions; // the number of running downloads each question named
 
     Desktop desktop() {
         return {[this](QWidget *, const QString &start) {
-                    ++folderRequests;
                     folderStart = start;
                     return nextFolder;
                 },
@@ -131,44 +129,6 @@ struct RecordingDesktop {
     }
 };
 
-// What a view under test stands on: a tool manager that reaches nothing, a queue, a
-// recording desktop and the fake yt-dlp's scenarios. start() before each test, stop() after
-// the view has gone.
-struct Fixture {
-    Scenarios scenarios;
-    QTemporaryDir output;
-    RecordingDesktop desktop;
-    Desktop answers;
-    std::unique_ptr<ToolManager> tools;
-    std::unique_ptr<DownloadQueue> queue;
-
-    void start(ToolSources sources = localSources()) {
-        desktop = {};
-        answers = desktop.desktop();
-        tools = std::make_unique<ToolManager>(std::move(sources));
-        queue = std::make_unique<DownloadQueue>();
-    }
-    // An installation still running would outlive its manager; it ends first.
-    void stop() {
-        if (tools)
-            QTRY_VERIFY(!std::holds_alternative<ToolManager::Installing>(tools->phase()));
-        queue.reset();
-        tools.reset();
-    }
-    DownloadRequest request(const QString &name,
-                            OutputFormat format = OutputFormat::video720) const {
-        return {Scenarios::link(name), format, false, QUrl::fromLocalFile(output.path() + u'/')};
-    }
-    QList<DownloadJob *> add(const QStringList &names,
-                             OutputFormat format = OutputFormat::video720) {
-        QList<DownloadRequest> requests;
-        for (const QString &name : names)
-            requests.append(request(name, format));
-        queue->add(requests, tools->paths());
-        return queue->jobs().mid(0, names.size());
-    }
-};
-
 template <typename T = QWidget> T *child(const QObject *parent, const QString &name) {
     T *widget = parent->findChild<T *>(name);
     if (!widget)
@@ -178,16 +138,6 @@ template <typename T = QWidget> T *child(const QObject *parent, const QString &n
 
 template <typename State> bool holds(const DownloadJob *job) {
     return std::holds_alternative<State>(job->state());
-}
-
-// Sets the application font to the given size for what build() makes, then restores it.
-inline void withFontSize(double points, const std::function<void()> &build) {
-    const QFont before = QApplication::font();
-    QFont font = before;
-    font.setPointSizeF(points);
-    QApplication::setFont(font);
-    build();
-    QApplication::setFont(before);
 }
 
 // Why the visible labels, buttons and symbols in the container do not all show whole without

@@ -1,4 +1,3 @@
-#include "Colors.h"
 #include "ElidedLabel.h"
 #include "GuiTest.h"
 #include "IconButton.h"
@@ -11,10 +10,8 @@
 #include "MainView.h"
 #include "Platform.h"
 #include "Preferences.h"
-#include "ProminentButton.h"
 #include "RootView.h"
 #include "SetupView.h"
-#include "Spinner.h"
 #include "SymbolView.h"
 #include "TovikApp.h"
 
@@ -26,10 +23,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPaintEvent>
-#include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -37,24 +31,8 @@
 #include <QTimer>
 
 using namespace GuiTest;
-Q_DECLARE_METATYPE(Platform::Kind)
-Q_DECLARE_METATYPE(Tint)
 
 namespace {
-
-// The rectangles that a widget repaints.
-class PaintRecorder : public QObject {
-public:
-    explicit PaintRecorder(QWidget *widget) { widget->installEventFilter(this); }
-    QRegion painted;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override {
-        if (event->type() == QEvent::Paint)
-            painted += static_cast<QPaintEvent *>(event)->region();
-        return false;
-    }
-};
 
 template <typename T> bool isPhase(const ToolManager &tools) {
     return std::holds_alternative<T>(tools.phase());
@@ -80,24 +58,43 @@ QStringList menu(qsizetype trigger = -2) {
 class TestWindow : public QObject {
     Q_OBJECT
 
-    Fixture f;
+    Scenarios m_scenarios;
+    QTemporaryDir m_output;
+    RecordingDesktop m_desktop;
+    const Desktop m_answers = m_desktop.desktop();
+    const QFont m_font = QApplication::font();
     std::unique_ptr<HttpServer> m_server;
+    std::unique_ptr<ToolManager> m_tools;
+    std::unique_ptr<DownloadQueue> m_queue;
     std::unique_ptr<TovikApp> m_app;
     std::unique_ptr<JobListModel> m_model;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
     std::unique_ptr<QWidget> m_view;
 
-    template <typename V> V &show(std::unique_ptr<V> view, QSize size, bool active = false) {
-        V &shown = *view;
-        m_view = std::move(view);
-        m_view->resize(size);
+    DownloadRequest request(const QString &name, OutputFormat format = OutputFormat::video720,
+                            bool playlist = false) const {
+        return {Scenarios::link(name), format, playlist,
+                QUrl::fromLocalFile(m_output.path() + u'/')};
+    }
+    QList<DownloadJob *> add(const QStringList &names) {
+        QList<DownloadRequest> requests;
+        for (const QString &name : names)
+            requests.append(request(name));
+        m_queue->add(requests, m_tools->paths());
+        return m_queue->jobs().mid(0, names.size());
+    }
+    // Builds a view with the application font at the given size, shows and activates it.
+    template <typename V> V &show(const std::function<V *()> &build, double points) {
+        QFont font = m_font;
+        font.setPointSizeF(points);
+        QApplication::setFont(points > 0 ? font : m_font);
+        m_view.reset(build());
+        m_view->resize(720, 540);
         m_view->show();
-        if (active)
-            m_view->activateWindow();
-        if (!QTest::qWaitForWindowExposed(m_view.get()) ||
-            (active && !QTest::qWaitForWindowActive(m_view.get())))
+        m_view->activateWindow();
+        if (!QTest::qWaitForWindowActive(m_view.get()))
             qFatal("the view does not show");
-        return shown;
+        return static_cast<V &>(*m_view);
     }
     QUrl server() {
         if (!m_server)
@@ -112,43 +109,31 @@ class TestWindow : public QObject {
             qFatal("no fake tools");
     }
 
-    SetupView &setupView(ToolSources sources = localSources(), bool active = false) {
-        f.start(std::move(sources));
-        return show(std::make_unique<SetupView>(*f.tools), {720, 540}, active);
+    SetupView &setupView(ToolSources sources, double points = 0) {
+        m_tools = std::make_unique<ToolManager>(std::move(sources));
+        return show<SetupView>([this] { return new SetupView(*m_tools); }, points);
     }
     QWidget *trailing(const QString &tool) {
         return the<QStackedWidget>(tool + u"Trailing"_qs)->currentWidget();
     }
-
-    MainView &mainView(bool active = false) {
+    MainView &mainView(double points = 0) {
         needTools();
         m_view.reset();
-        return show(std::make_unique<MainView>(*f.tools, *f.queue, f.answers), {720, 520}, active);
+        return show<MainView>([this] { return new MainView(*m_tools, *m_queue, m_answers); },
+                              points);
     }
     LinkField *field() { return the<LinkField>(u"linkField"_qs); }
-    ProminentButton *download() { return the<ProminentButton>(u"downloadButton"_qs); }
     void click(const QString &button) {
         QTest::mouseClick(the<QPushButton>(button), Qt::LeftButton);
     }
-    QString folderShown() { return the<ElidedLabel>(u"folderPath"_qs)->text(); }
-    QString requests(const DownloadQueue &queue) {
-        QStringList shown;
-        for (const DownloadJob *job : queue.jobs()) {
-            const DownloadRequest &r = job->request();
-            shown.append(u"%1 %2 %3 %4"_qs.arg(r.url.toString(), rawValue(r.format),
-                                               r.includePlaylist ? u"list"_qs : u"one"_qs,
-                                               r.outputDirectory.toString()));
-        }
-        return shown.join(u", "_qs);
-    }
 
-    JobListView &list(bool active = false) {
+    JobListView &list(double points = 0) {
         needTools();
-        m_model = std::make_unique<JobListModel>(*f.queue);
+        m_model = std::make_unique<JobListModel>(*m_queue);
         m_tester = std::make_unique<QAbstractItemModelTester>(
             m_model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-        return show(std::make_unique<JobListView>(*m_model, *f.tools, *f.queue, f.answers),
-                    {640, 600}, active);
+        return show<JobListView>(
+            [this] { return new JobListView(*m_model, *m_tools, *m_queue, m_answers); }, points);
     }
     JobListView &listView() { return static_cast<JobListView &>(*m_view); }
     QModelIndex indexOf(const DownloadJob *job) const {
@@ -165,10 +150,11 @@ class TestWindow : public QObject {
         QTRY_VERIFY(listView().actionButton()->isVisible() ||
                     !JobRow::action(*m_model->job(index)));
     }
+
     void launch(bool ready = false) {
         if (ready)
             needTools();
-        m_app = std::make_unique<TovikApp>(localSources(server()), f.desktop.desktop());
+        m_app = std::make_unique<TovikApp>(localSources(server()), m_answers);
         m_app->window().show();
         QVERIFY(QTest::qWaitForWindowExposed(&m_app->window()));
         if (ready)
@@ -181,15 +167,15 @@ class TestWindow : public QObject {
                (w.reinstallAction()->isEnabled() ? u"reinstall"_qs : u"-"_qs);
     }
     QWidget *content() const { return m_app->window().rootView()->content(); }
-    // Lets a running check, installation or update end before the application goes: in the
-    // ready phase the check goes on to ask yt-dlp its version and to update it.
-    void settle() {
-        const ToolManager &tools = m_app->tools();
+    // Lets a running check, installation or update end before the manager goes: in the ready
+    // phase the check goes on to ask yt-dlp its version and to update it.
+    static void settle(const ToolManager &tools) {
         QTRY_VERIFY(!isPhase<ToolManager::Installing>(tools) &&
                     !isPhase<ToolManager::Checking>(tools));
         if (isPhase<ToolManager::Ready>(tools))
             QTRY_VERIFY(tools.ytdlpVersion() && tools.updateMessage() && !tools.isUpdating());
     }
+    void settle() { settle(m_app->tools()); }
 
     // Layouts are checked at several font sizes: rows that overlapped at one went unnoticed.
     static void fontSizes() {
@@ -203,31 +189,24 @@ private Q_SLOTS:
         const QByteArray scenarios[] = {
             "hang|hang",
             "quick|exit 0",
-            "first|pids first.pids\nhang",
-            "second|pids second.pids\nhang",
             "downloading|out TKT|v|2|5|Big Buck Bunny\nout "
             "TKP|v|downloading|400|1000|NA|1500000|90\nhang",
-            "streaming|out TKT|v|NA|NA|Stream\nrate 200 30\nhang",
             "merging|out TKT|v|NA|NA|Sintel\nout TKP|v|downloading|1000|1000|NA|NA|NA\nout "
             "TKP|v|finished|1000|1000|NA|NA|NA\nout TKP|v|finished|100|100|NA|NA|NA\nhang",
-            "song|out TKT|v|NA|NA|Song\nfile Song.m4a\nexit 0",
             "partly|out TKT|v|1|2|One\nfile List/One.mp4\n"
             "err ERROR: [generic] two: Video unavailable\nexit 1",
-            "playlist|file L/a.mp4\nfile L/b.mp4\nfile L/c.mp4\nfile L/d.mp4",
             "failing|err ERROR: [generic] x: Video unavailable\nexit 1",
             "titled|out TKT|v|1|9|" + QByteArray("Clean_title_with_underscores_").repeated(6) +
-                "\nout TKP|v|downloading|10|1000|NA|2000|5000\nhang",
+                "\nrate 200 30\nhang",
             "failsSoon|out TKT|v|NA|NA|Soon\nsleep 400\nerr ERROR: Video unavailable\nexit 1",
             "failsLongSoon|sleep 400\nerr ERROR: " +
-                QByteArray("this video is unavailable because ").repeated(8) + "\nexit 1",
+                QByteArray("this video is unavailable because ").repeated(12) + "\nexit 1",
             "raw404|err ERROR: [generic] x: Unable to download webpage: HTTP Error 404: Not "
             "Found; please report this issue on  https://github.com/yt-dlp/yt-dlp/"
-            "issues?q= , filling out the appropriate issue template.\nexit 1",
-            "long|err ERROR: " + QByteArray("this video is unavailable because ").repeated(20) +
-                "\nexit 1"};
+            "issues?q= , filling out the appropriate issue template.\nexit 1"};
         for (const QByteArray &scenario : scenarios) {
             const qsizetype bar = scenario.indexOf('|');
-            QVERIFY(f.scenarios.write(QString::fromLatin1(scenario.left(bar)),
+            QVERIFY(m_scenarios.write(QString::fromLatin1(scenario.left(bar)),
                                       scenario.mid(bar + 1) + '\n'));
         }
     }
@@ -235,29 +214,30 @@ private Q_SLOTS:
     void init() {
         QSettings(u"Tovik"_qs, u"Tovik"_qs).clear();
         removeTools();
-        qunsetenv("FAKE_YTDLP_UPDATE");
-        f.start();
+        m_desktop = {};
+        m_tools = std::make_unique<ToolManager>(localSources());
+        m_queue = std::make_unique<DownloadQueue>();
     }
 
     void cleanup() {
         m_view.reset();
+        QApplication::setFont(m_font);
         m_tester.reset();
         m_model.reset();
         if (m_app)
             settle();
         m_app.reset();
-        f.stop();
+        // An installation still running would outlive its manager; it ends first.
+        QTRY_VERIFY(!isPhase<ToolManager::Installing>(*m_tools));
+        m_queue.reset();
+        m_tools.reset();
         m_server.reset();
     }
 
     // A release whose yt-dlp download takes a while and whose checksum never matches: the
-    // screen offers the installation, shows its progress, then the failure; a failed
-    // reinstallation leads back to the tools still installed.
+    // screen offers the installation, shows its progress, then the failure.
     void setupInstallsThenShowsTheFailure() {
-        SetupView &view = setupView(localSources(server()), true);
-        QVERIFY(isPhase<ToolManager::Checking>(*f.tools));
-        auto *status = the<QStackedWidget>(u"setupStatus"_qs);
-        QVERIFY(status->currentWidget()->findChild<Spinner *>()->isVisible());
+        SetupView &view = setupView(localSources(server()));
         m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_qs,
                         answer("{\"tag_name\": \"2025\"}"));
         const QByteArray file = Platform::current().ytdlpFile.toUtf8();
@@ -266,81 +246,45 @@ private Q_SLOTS:
                         answer(QByteArray(64, 'a') + "  " + file + '\n'));
         m_server->route(release + QString::fromUtf8(file),
                         answer(QByteArray(200'000, 'x'), 8'000, std::chrono::milliseconds(20)));
-        f.tools->check();
-        auto *install = the<QPushButton>(u"installButton"_qs);
-        QCOMPARE(status->currentWidget(), install->parentWidget());
-        QCOMPARE(install->text(), u"Download and Install"_qs);
-        // Tools are kept in the application-data folder, named as it is on this system.
-        const QString explanation = the<QLabel>(u"explanation"_qs)->text().remove(u'\u2060');
-        QVERIFY2(explanation.contains(u"stored in ~/.local/share/Tovik."_qs),
-                 qPrintable(explanation));
-        auto *headline = the<QLabel>(u"headline"_qs);
-        const QRect headlineBefore = headline->geometry();
+        m_tools->check();
+        QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(*m_tools));
         // Focus given to the view lands on its button: Space installs.
         view.setFocus();
-        QCOMPARE(QApplication::focusWidget(), install);
-        QTest::keyClick(install, Qt::Key_Space);
-        QVERIFY(isPhase<ToolManager::Installing>(*f.tools));
-        auto *installing = the<QLabel>(u"installingStatus"_qs);
-        QTRY_COMPARE(installing->text(), u"Installing yt-dlp…"_qs);
-        QVERIFY(installing->isVisible());
+        QCOMPARE(QApplication::focusWidget(), the(u"installButton"_qs));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QTRY_COMPARE(the<QLabel>(u"installingStatus"_qs)->text(), u"Installing yt-dlp…"_qs);
         auto *progress = the<LinearProgress>(u"yt-dlpProgress"_qs);
-        QTRY_COMPARE(trailing(u"yt-dlp"_qs), progress);
-        QTRY_VERIFY(progress->value() > 0);
-        // Assistive technology sees a progress bar for the tool, with its value in per cent.
+        QTRY_VERIFY(trailing(u"yt-dlp"_qs) == progress && progress->value() > 0);
+        // Assistive technology hears the tool's progress in per cent.
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(progress);
-        QCOMPARE(accessible->role(), QAccessible::ProgressBar);
         QCOMPARE(accessible->text(QAccessible::Name), u"Installing yt-dlp"_qs);
         QCOMPARE(accessible->valueInterface()->currentValue().toInt(),
                  qRound(progress->value() * 100));
-        QCOMPARE(accessible->valueInterface()->maximumValue().toInt(), 100);
-        QCOMPARE(headline->geometry(), headlineBefore);
 
-        QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
-        const QString message = std::get<ToolManager::Failed>(f.tools->phase()).message;
-        QVERIFY(!message.isEmpty() && the<QLabel>(u"failureMessage"_qs)->isVisible());
-        QCOMPARE(the<QLabel>(u"failureMessage"_qs)->text(), message);
-        QCOMPARE(trailing(u"yt-dlp"_qs), the<QLabel>(u"yt-dlpNote"_qs));
+        QTRY_VERIFY(isPhase<ToolManager::Failed>(*m_tools));
+        QCOMPARE(the<QLabel>(u"failureMessage"_qs)->text(),
+                 std::get<ToolManager::Failed>(m_tools->phase()).message);
         // A hint under the message; no way back while tools are missing.
-        QVERIFY(the<QLabel>(u"failureHint"_qs)->isVisible());
-        QVERIFY(
-            the<QLabel>(u"failureHint"_qs)->text().startsWith(u"What arrived did not match"_qs));
-        QVERIFY(!the<QPushButton>(u"useInstalledButton"_qs)->isVisible() &&
-                the<QPushButton>(u"tryAgainButton"_qs)->isVisible());
+        QVERIFY(the(u"failureHint"_qs)->isVisible() && !the(u"useInstalledButton"_qs)->isVisible());
         click(u"tryAgainButton"_qs);
-        QVERIFY(isPhase<ToolManager::Installing>(*f.tools) && installing->isVisible());
-        QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
-
-        QVERIFY(installFakeTools());
-        f.tools->install(true);
-        QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
-        QCOMPARE(QApplication::focusWidget(), the<QPushButton>(u"tryAgainButton"_qs));
-        click(u"useInstalledButton"_qs);
-        QTRY_VERIFY(isPhase<ToolManager::Ready>(*f.tools));
-        // Let the version probe and update of the ready phase end before the manager goes.
-        QTRY_VERIFY(f.tools->updateMessage() && !f.tools->isUpdating());
+        QVERIFY(isPhase<ToolManager::Installing>(*m_tools));
     }
 
     // Each tool as "✓" or "○", then its note where one shows: with tools missing, deno alone
-    // missing, a system ffmpeg on Linux or macOS, after a failure offline (with a hint) and
-    // one with a long message (a tag that cannot go into an address). Every text and control
-    // shows whole, and none overlaps another: the view scrolls rather than squeezing them. A
-    // long failure wraps, centred, onto several lines.
+    // missing, after a failure offline (with a hint) and one with a long
+    // message (a tag that cannot go into an address). Every text and control shows whole,
+    // and none overlaps another: the view scrolls rather than squeezing them.
     void setupMarksAndFits_data() {
         QTest::addColumn<double>("points");
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("shown");
         const QString missing = u"○ 37 MB|○ 38 MB|○ 28 MB"_qs;
-        const QStringList rows{u"tools missing:"_qs + missing,
-                               u"deno missing:✓|○ 38 MB|✓"_qs,
-                               u"linux:○ 37 MB|○ 38 MB|✓ Using system ffmpeg"_qs,
-                               u"macOS:○ 37 MB|○ 38 MB|✓ Using Homebrew"_qs,
-                               u"offline:"_qs + missing,
-                               u"long:"_qs + missing};
         for (const double points : {9.0, 12.0, 14.0})
-            for (const QString &row : rows)
-                QTest::addRow("%g pt, %s", points, qPrintable(row.section(u':', 0, 0)))
-                    << points << row.section(u':', 0, 0) << row.section(u':', 1);
+            for (const auto &[mode, shown] : {std::pair{u"tools missing"_qs, missing},
+                                              {u"deno missing"_qs, u"✓|○ 38 MB|✓"_qs},
+                                              {u"offline"_qs, missing},
+                                              {u"long"_qs, missing}})
+                QTest::addRow("%g pt, %s", points, qPrintable(mode)) << points << mode << shown;
     }
 
     void setupMarksAndFits() {
@@ -348,39 +292,22 @@ private Q_SLOTS:
         QFETCH(QString, mode);
         if (mode == u"deno missing"_qs)
             QVERIFY(installFakeTools({u"yt-dlp"_qs, u"ffmpeg"_qs}));
-        const QTemporaryDir system;
-        ToolSources sources = mode == u"long"_qs ? localSources(server()) : localSources();
-        if (mode == u"linux"_qs || mode == u"macOS"_qs) {
-            sources.systemFFmpeg = {system.filePath(u"ffmpeg"_qs)};
-            QVERIFY(writeExecutable(sources.systemFFmpeg.front(), "#!/bin/sh\nexit 0\n"));
-            sources.platform = Platform::forKind(mode == u"linux"_qs ? Platform::Kind::linuxX86_64
-                                                                     : Platform::Kind::macOSArm64);
-        }
-        withFontSize(points, [&] { setupView(sources); });
+        setupView(mode == u"long"_qs ? localSources(server()) : localSources(), points)
+            .resize(560, 440);
         if (m_server)
             m_server->route(u"/repos/yt-dlp/yt-dlp/releases/latest"_qs,
                             answer("{\"tag_name\": \"a/b\"}"));
-        m_view->resize(560, 440);
-        f.tools->check();
+        m_tools->check();
         if (mode == u"offline"_qs || mode == u"long"_qs) {
-            f.tools->install(false);
-            QTRY_VERIFY(isPhase<ToolManager::Failed>(*f.tools));
-            QCOMPARE(the<QLabel>(u"failureHint"_qs)->isVisible(), mode == u"offline"_qs);
-        }
-        if (mode == u"long"_qs) {
-            auto *message = the<QLabel>(u"failureMessage"_qs);
-            QVERIFY(message->wordWrap() && (message->alignment() & Qt::AlignHCenter));
-            QVERIFY2(message->width() <= 440 &&
-                         message->height() >= 2 * message->fontMetrics().lineSpacing(),
-                     qPrintable(message->text()));
+            m_tools->install(false);
+            QTRY_VERIFY(isPhase<ToolManager::Failed>(*m_tools));
+            QCOMPARE(the(u"failureHint"_qs)->isVisible(), mode == u"offline"_qs);
         }
         QStringList shown;
         for (const QString &tool : {u"yt-dlp"_qs, u"deno"_qs, u"ffmpeg"_qs}) {
-            const auto *mark = the<SymbolView>(tool + u"Mark"_qs);
-            const bool present = mark->symbol() == Symbol::checkmarkCircleFill;
-            QCOMPARE(mark->role(), present ? Tint::green : Tint::secondary);
-            QVERIFY(present || mark->symbol() == Symbol::circle);
             const auto *note = the<QLabel>(tool + u"Note"_qs);
+            const bool present =
+                the<SymbolView>(tool + u"Mark"_qs)->symbol() == Symbol::checkmarkCircleFill;
             shown.append(QString(present ? u'✓' : u'○') +
                          (trailing(tool) == note ? u' ' + note->text() : QString()));
         }
@@ -390,149 +317,70 @@ private Q_SLOTS:
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }
 
-    // Typed with Shift+Return between lines, then started: the button counts the distinct
-    // links, and each start queues one job per link and readies the field for the next links.
-    void mainStartQueuesOneJobPerLink_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("how");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("queued");
-        const QString q = u"https://example.com/quick"_qs, h = u"https://example.com/hang"_qs;
-        QTest::newRow("no link, Return")
-            << u"just some words"_qs << 1 << u"Download, off"_qs << QString();
-        QTest::newRow("one link twice, button") << q + u'\n' + q << 0 << u"Download, on"_qs << q;
-        QTest::newRow("two links, Return")
-            << q + u'\n' + u'<' + h + u'>' << 1 << u"Download 2, on"_qs << q + u' ' + h;
-        QTest::newRow("two links, Ctrl+Return")
-            << q + u", "_qs + h << 2 << u"Download 2, on"_qs << q + u' ' + h;
-    }
-
+    // Without a link the button stays off and Return does nothing. Typed with Shift+Return
+    // between lines, the button counts the distinct links; Ctrl+Return or a click queues one
+    // job per link and readies the field for the next links.
     void mainStartQueuesOneJobPerLink() {
-        QFETCH(QString, text);
-        QFETCH(int, how);
-        QFETCH(QString, queued);
-        mainView(true);
-        field()->setFocus();
-        for (const QString &line : text.split(u'\n')) {
-            if (!field()->text().isEmpty())
-                QTest::keyClick(field(), Qt::Key_Return, Qt::ShiftModifier);
-            QTest::keyClicks(field(), line);
-        }
-        QCOMPARE(field()->text(), text);
-        QTEST(QString(download()->text() + (download()->isEnabled() ? u", on"_qs : u", off"_qs)),
-              "label");
-        if (how == 0) {
-            download()->setFocus();
-            QTest::mouseClick(download(), Qt::LeftButton);
-        } else {
-            QTest::keyClick(field(), Qt::Key_Return,
-                            how == 2 ? Qt::ControlModifier : Qt::NoModifier);
-        }
-        QStringList links;
-        for (const DownloadJob *job : f.queue->jobs())
-            links.append(job->request().url.toString());
-        QCOMPARE(links.join(u' '), queued);
-        QCOMPARE(field()->text(), queued.isEmpty() ? text : QString());
-        if (queued.isEmpty())
-            return;
-        QVERIFY(!download()->isEnabled() && download()->text() == u"Download"_qs);
-        QCOMPARE(QApplication::focusWidget(), field());
-    }
-
-    // Pasted or dropped links are added to the field, blanks, files and other schemes left out.
-    // A drop goes where the window sends it: to the innermost widget under the point that
-    // accepts it. "onto|links|field before|field after": onto the paste button the links are
-    // the clipboard's text ("-": none), elsewhere they are dropped, separated by spaces.
-    void mainPasteAndDrop_data() {
-        QTest::addColumn<QString>("row");
-        const QString a = u"https://example.com/a"_qs, mixed = a + u" file:///tmp/movie.mp4|"_qs;
-        QTest::newRow("paste into an empty field") << u"pasteButton|  "_qs + a + u"\n\n||"_qs + a;
-        QTest::newRow("paste into a non-empty field")
-            << u"pasteButton|\thttps://example.com/b |"_qs + a + u'|' + a +
-                   u"\nhttps://example.com/b"_qs;
-        QTest::newRow("paste blanks") << u"pasteButton|   \n |x|x\n"_qs;
-        QTest::newRow("no text on the clipboard") << u"pasteButton|-|x|x"_qs;
-        QTest::newRow("drop onto the empty list") << u"emptyState|"_qs + mixed + u'|' + a;
-        QTest::newRow("drop onto the field") << u"linkField|"_qs + mixed + u"z|z\n"_qs + a;
-        QTest::newRow("drop onto the folder row") << u"folderPath|"_qs + mixed + u"x|x\n"_qs + a;
-        QTest::newRow("drop without web links")
-            << u"emptyState|file:///tmp/movie.mp4 ftp://example.com/f|keep|keep"_qs;
-    }
-
-    void mainPasteAndDrop() {
-        QFETCH(QString, row);
-        const QStringList parts = row.split(u'|');
-        const QString before = parts.at(2), after = parts.at(3);
         mainView();
-        field()->setText(before);
-        if (parts.at(0) == u"pasteButton"_qs) {
-            if (parts.at(1) == u"-"_qs)
-                QGuiApplication::clipboard()->clear();
-            else
-                QGuiApplication::clipboard()->setText(parts.at(1));
-            click(parts.at(0));
-        } else {
+        auto *download = the<QPushButton>(u"downloadButton"_qs);
+        QTest::keyClicks(field(), u"just some words"_qs);
+        QTest::keyClick(field(), Qt::Key_Return);
+        QVERIFY(!download->isEnabled() && m_queue->jobs().isEmpty() && !field()->text().isEmpty());
+        field()->clear();
+        const QString q = u"https://example.com/quick"_qs, h = u"https://example.com/hang"_qs;
+        QTest::keyClicks(field(), q);
+        QTest::keyClick(field(), Qt::Key_Return, Qt::ShiftModifier);
+        QTest::keyClicks(field(), h);
+        QCOMPARE(field()->text() + u' ' + download->text(), q + u'\n' + h + u" Download 2"_qs);
+        QTest::keyClick(field(), Qt::Key_Return, Qt::ControlModifier);
+        field()->setText(q + u' ' + q);
+        QCOMPARE(download->text(), u"Download"_qs);
+        QTest::mouseClick(download, Qt::LeftButton);
+        QStringList links;
+        for (const DownloadJob *job : m_queue->jobs())
+            links.append(job->request().url.toString());
+        QCOMPARE(links, (QStringList{q, q, h}));
+        QVERIFY(field()->text().isEmpty() && !download->isEnabled() &&
+                download->text() == u"Download"_qs && QApplication::focusWidget() == field());
+    }
+
+    // Pasted or dropped links are added to the field on lines of their own, blanks, files and
+    // other schemes left out. A drop goes to the innermost widget under the point that
+    // accepts it, which is the view even over the field.
+    void mainPasteAndDrop() {
+        mainView();
+        field()->setText(u"https://example.com/a"_qs);
+        QGuiApplication::clipboard()->setText(u"\thttps://example.com/b\n\n"_qs);
+        click(u"pasteButton"_qs);
+        const auto drop = [this](const QString &over, const QString &links) {
             QList<QUrl> urls;
-            for (const QString &url : parts.at(1).split(u' '))
+            for (const QString &url : links.split(u' '))
                 urls.append(QUrl(url));
-            const QWidget *over = the(parts.at(0));
-            const QPoint at = over->mapTo(m_view.get(), over->rect().center());
+            const QWidget *widget = the(over);
+            const QPoint at = widget->mapTo(m_view.get(), widget->rect().center());
             QWidget *target = m_view->childAt(at);
             while (target && !target->acceptDrops())
                 target = target->parentWidget();
-            QCOMPARE(target, m_view.get());
             QMimeData data;
             data.setUrls(urls);
             QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
-            QApplication::sendEvent(target, &enter);
             QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, {});
-            QCOMPARE(enter.isAccepted() && QApplication::sendEvent(target, &dropped) &&
-                         dropped.isAccepted(),
-                     after != before);
-        }
-        QCOMPARE(field()->text(), after);
-        QVERIFY(f.queue->jobs().isEmpty());
-    }
-
-    void mainSettingsSurviveARelaunch() {
-        mainView();
-        auto *formats = the<QComboBox>(u"formatPicker"_qs);
-        formats->setFocus();
-        for (int i = 0; i < 3; ++i)
-            QTest::keyClick(formats, Qt::Key_Down);
-        QCOMPARE(formats->currentText(), u"Audio only (M4A)"_qs);
-        auto *playlist = the<QCheckBox>(u"playlistCheck"_qs);
-        QTest::mouseClick(playlist, Qt::LeftButton, {}, QPoint(6, playlist->height() / 2));
-        QVERIFY(playlist->isChecked());
-        const QString chosen = QDir::home().filePath(u"Deep/er/Chosen"_qs);
-        f.desktop.nextFolder = chosen;
-        click(u"changeFolderButton"_qs);
-        QCOMPARE(f.desktop.folderRequests, 1);
-        // Open makes the folder if it is not there yet.
-        click(u"openFolderButton"_qs);
-        QVERIFY(QFileInfo(chosen).isDir());
-        QCOMPARE(f.desktop.opened, QList<QUrl>{QUrl::fromLocalFile(chosen + u'/')});
-
-        MainView &view = mainView();
-        QCOMPARE(the<QComboBox>(u"formatPicker"_qs)->currentText(), u"Audio only (M4A)"_qs);
-        QVERIFY(the<QCheckBox>(u"playlistCheck"_qs)->isChecked());
-        QCOMPARE(folderShown(), u"~/Deep/er/Chosen"_qs);
-        field()->setText(u"https://example.com/quick"_qs);
-        view.start();
-        QCOMPARE(requests(*f.queue), u"https://example.com/quick audio list "_qs +
-                                         QUrl::fromLocalFile(chosen + u'/').toString());
-        const QSettings stored(u"Tovik"_qs, u"Tovik"_qs);
-        QCOMPARE(stored.value(u"format"_qs).toString() +
-                     stored.value(u"includePlaylist"_qs).toString() +
-                     stored.value(u"outputDirectory"_qs).toString(),
-                 u"audiotrue"_qs + chosen);
+            return target == m_view.get() && QApplication::sendEvent(target, &enter) &&
+                   enter.isAccepted() && QApplication::sendEvent(target, &dropped) &&
+                   dropped.isAccepted();
+        };
+        QVERIFY(drop(u"linkField"_qs, u"https://example.com/c file:///tmp/movie.mp4"_qs));
+        QCOMPARE(field()->text(),
+                 u"https://example.com/a\nhttps://example.com/b\nhttps://example.com/c"_qs);
+        QVERIFY(m_queue->jobs().isEmpty());
     }
 
     // Nothing stored, or a stored choice that does not read as its kind, gives the defaults:
     // the best video, no playlists, and a Tovik folder in Movies that is not made yet. Nothing
     // is written while nothing changes; a cancelled choice keeps the folder; the chooser starts
-    // in the nearest folder that exists. "stored setting|folder chosen|where the chooser starts"
-    void mainDefaultsAndFolderChooser_data() {
+    // in the nearest folder that exists. Choices made with keys and clicks hold in the next
+    // view, and Open makes the folder. "stored setting|folder chosen|where the chooser starts"
+    void mainDefaultsAndChoices_data() {
         QTest::addColumn<QString>("row");
         for (const char *row :
              {"|Made|Made", "format=video4k|Made/Not/Yet|Made", "includePlaylist=maybe|Gone/Away|",
@@ -540,7 +388,7 @@ private Q_SLOTS:
             QTest::newRow(row) << QString::fromLatin1(row);
     }
 
-    void mainDefaultsAndFolderChooser() {
+    void mainDefaultsAndChoices() {
         QFETCH(QString, row);
         const QStringList parts = row.split(u'|');
         const QString home = QDir::homePath(), stored = parts.at(0);
@@ -549,75 +397,75 @@ private Q_SLOTS:
                 .setValue(stored.section(u'=', 0, 0), stored.section(u'=', 1));
         const QStringList keys = QSettings(u"Tovik"_qs, u"Tovik"_qs).allKeys();
         mainView();
-        m_view.reset();
         MainView &view = mainView();
         QCOMPARE(the<QComboBox>(u"formatPicker"_qs)->currentText(), u"Video — up to 1080p"_qs);
         QVERIFY(!the<QCheckBox>(u"playlistCheck"_qs)->isChecked());
         const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-        QVERIFY(movies.startsWith(home));
-        QCOMPARE(Preferences::defaultOutputPath(), movies + u"/Tovik"_qs);
-        QCOMPARE(folderShown(), u"~"_qs + movies.mid(home.size()) + u"/Tovik"_qs);
+        const QString shown = u"~"_qs + movies.mid(home.size()) + u"/Tovik"_qs;
+        QCOMPARE(the<ElidedLabel>(u"folderPath"_qs)->text(), shown);
         QVERIFY(!QFileInfo::exists(Preferences::defaultOutputPath()));
         QVERIFY(QDir(home).mkpath(u"Made"_qs));
-        const QString before = folderShown();
         click(u"changeFolderButton"_qs);
-        QVERIFY(QFileInfo(f.desktop.folderStart).isDir());
-        QVERIFY(Preferences::defaultOutputPath().startsWith(f.desktop.folderStart));
-        QCOMPARE(folderShown(), before);
+        QVERIFY(QFileInfo(m_desktop.folderStart).isDir() &&
+                Preferences::defaultOutputPath().startsWith(m_desktop.folderStart));
+        QCOMPARE(the<ElidedLabel>(u"folderPath"_qs)->text(), shown);
         QCOMPARE(QSettings(u"Tovik"_qs, u"Tovik"_qs).allKeys(), keys);
 
-        f.desktop.nextFolder = QDir(home).filePath(parts.at(1));
+        m_desktop.nextFolder = QDir(home).filePath(parts.at(1));
         view.chooseFolder();
-        f.desktop.nextFolder.reset();
+        m_desktop.nextFolder.reset();
         click(u"changeFolderButton"_qs);
-        QCOMPARE(f.desktop.folderRequests, 3);
-        QCOMPARE(f.desktop.folderStart, QDir::cleanPath(QDir(home).filePath(parts.at(2))));
-        QDir(home).rmpath(u"Made"_qs);
-        QCOMPARE((QStringList{MainView::displayPath(home), MainView::displayPath(home + u"/M/"_qs),
-                              MainView::displayPath(u"/srv/media"_qs)}),
-                 (QStringList{u"~"_qs, u"~/M"_qs, u"/srv/media"_qs}));
+        QCOMPARE(m_desktop.folderStart, QDir::cleanPath(QDir(home).filePath(parts.at(2))));
+        auto *formats = the<QComboBox>(u"formatPicker"_qs);
+        formats->setFocus();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(formats, Qt::Key_Down);
+        auto *playlist = the<QCheckBox>(u"playlistCheck"_qs);
+        QTest::mouseClick(playlist, Qt::LeftButton, {}, QPoint(6, playlist->height() / 2));
+        click(u"openFolderButton"_qs);
+        const QUrl chosen = QUrl::fromLocalFile(QDir(home).filePath(parts.at(1)) + u'/');
+        QVERIFY(QFileInfo(chosen.toLocalFile()).isDir());
+        QCOMPARE(m_desktop.opened, QList<QUrl>{chosen});
+        MainView &again = mainView();
+        field()->setText(u"https://example.com/quick"_qs);
+        again.start();
+        QCOMPARE(
+            m_queue->jobs().front()->request(),
+            (DownloadRequest{Scenarios::link(u"quick"_qs), OutputFormat::audio, true, chosen}));
     }
 
     void mainFooterAndEmptyState_data() { fontSizes(); }
 
-    // The footer shows yt-dlp's version and update status once the tools are checked; its
-    // texts show whole or cut with an ellipsis, whole in their tooltip. "Clear Finished" shows
-    // while there are ended jobs, the empty state while there are none.
+    // The footer shows yt-dlp's version once the tools are checked; its texts show whole or
+    // cut with an ellipsis, whole in their tooltip. The link field grows to four lines, each
+    // shown without scrolling. "Clear Finished" shows while there are ended jobs, the empty
+    // state while there are none.
     void mainFooterAndEmptyState() {
         QFETCH(double, points);
-        MainView *view = nullptr;
-        withFontSize(points, [&] { view = &mainView(); });
-        m_view->resize(560, 440);
+        MainView &view = mainView(points);
+        view.resize(560, 440);
         auto *stack = the<QStackedWidget>(u"jobsOrEmpty"_qs);
-        auto *clear = the<QPushButton>(u"clearFinishedButton"_qs);
+        auto *clear = the(u"clearFinishedButton"_qs);
         auto *version = the<QLabel>(u"ytdlpVersion"_qs);
-        auto *message = the<ElidedLabel>(u"updateMessage"_qs);
-        QCOMPARE(stack->currentWidget()->objectName(), u"emptyState"_qs);
-        QVERIFY(!clear->isVisible() && !version->isVisible() && !message->isVisible());
-        f.tools->check();
-        QTRY_VERIFY(version->isVisible() && message->isVisible());
-        QCOMPARE(version->text(), u"yt-dlp 2024.01.01"_qs);
-        QTRY_COMPARE(message->text(), u"yt-dlp is up to date."_qs);
-        // The link field grows to four lines; every line shows without scrolling once the
-        // field has laid itself out.
-        field()->setText(u"a"_qs);
-        QTRY_VERIFY(field()->height() >= field()->sizeHint().height());
-        const int one = field()->height();
-        int last = one;
-        for (const QString &text : {u"a\nb"_qs, u"a\nb\nc\nd"_qs}) {
+        QVERIFY(!clear->isVisible() && !version->isVisible());
+        m_tools->check();
+        QTRY_COMPARE(version->isVisible() ? version->text() : QString(), u"yt-dlp 2024.01.01"_qs);
+        int one = 0, last = 0;
+        for (const QString &text : {u"a"_qs, u"a\nb"_qs, u"a\nb\nc\nd"_qs}) {
             field()->setText(text);
-            QTRY_VERIFY(field()->height() > last);
+            QTRY_VERIFY(field()->height() > last &&
+                        field()->height() >= field()->sizeHint().height());
             last = field()->height();
+            one = one ? one : last;
             QTRY_VERIFY(!field()->verticalScrollBar()->isVisible());
         }
         field()->setText(u"a\nb\nc\nd\ne\nf\ng"_qs);
         QTest::qWait(20);
-        QCOMPARE(field()->height(), last);
-        QVERIFY(field()->verticalScrollBar()->isVisible());
+        QVERIFY(field()->height() == last && field()->verticalScrollBar()->isVisible());
         field()->setText(QString());
         QTRY_COMPARE(field()->height(), one);
         field()->setText(u"https://example.com/hang https://example.com/quick"_qs);
-        view->start();
+        view.start();
         QCOMPARE(stack->currentWidget()->objectName(), u"jobList"_qs);
         QTRY_VERIFY(clear->isVisible());
 
@@ -626,171 +474,56 @@ private Q_SLOTS:
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
         QVERIFY(note->shownText() != note->text());
 
-        QTest::mouseClick(clear, Qt::LeftButton);
-        QCOMPARE(f.queue->jobs().size(), 1);
+        click(u"clearFinishedButton"_qs);
+        QCOMPARE(m_queue->jobs().size(), 1);
         QTRY_VERIFY(!clear->isVisible());
-        f.queue->cancel(f.queue->jobs().front());
-        QTRY_VERIFY(clear->isVisible());
-        QTest::mouseClick(clear, Qt::LeftButton);
-        QCOMPARE(stack->currentWidget()->objectName(), u"emptyState"_qs);
-        QTRY_VERIFY(!clear->isVisible());
-        QTRY_VERIFY(f.tools->updateMessage() && !f.tools->isUpdating());
+        settle(*m_tools);
     }
 
-    // Two hundred progress lines a second are announced a few times a second, for the
-    // changed row only, and repaint nothing but that row.
-    void listChangesTouchTheChangedRowOnly() {
-        list();
-        // The last of a batch starts first, two at a time: once the quick job has ended, the
-        // stream and one hanging job run, one waits, and no row changes height any more.
+    // The button on the row under the pointer is named by its tooltip and acts on that row's
+    // job: it cancels a running job, shows the files of a batch that partly failed and retries
+    // a failed one; a finished job has none. Keys act on the current row, shown selected, and a
+    // row's menu offers what its job allows.
+    void listButtonKeysAndMenu() {
+        JobListView &view = list();
         const QList<DownloadJob *> jobs =
-            f.add({u"hang"_qs, u"hang"_qs, u"streaming"_qs, u"quick"_qs});
-        QTRY_VERIFY(holds<DownloadJob::Finished>(jobs.at(3)) && jobs.at(2)->fraction() > 0 &&
-                    holds<DownloadJob::Queued>(jobs.at(0)) !=
-                        holds<DownloadJob::Queued>(jobs.at(1)));
-        QTest::qWait(2 * JobListModel::refreshInterval);
-        const QModelIndex streaming = indexOf(jobs.at(2));
-        QSignalSpy changed(m_model.get(), &QAbstractItemModel::dataChanged);
-        PaintRecorder recorder(listView().viewport());
-        QTRY_VERIFY(changed.size() >= 5);
-        const auto announced = changed.size();
-        QTest::qWait(500);
-        QVERIFY2(changed.size() - announced <= 500 / JobListModel::refreshInterval + 1,
-                 qPrintable(QString::number(changed.size() - announced)));
-        for (const QList<QVariant> &signal : std::as_const(changed))
-            QVERIFY(signal.at(0).toModelIndex() == streaming &&
-                    signal.at(1).toModelIndex() == streaming);
-        QVERIFY(listView().visualRect(streaming).contains(recorder.painted.boundingRect()));
-    }
-
-    // One row per status icon colour and per action of the button: text, icon colour, what
-    // assistive technology hears, and the button, which is named by its tooltip and acts.
-    void listRowShowsItsStateAndActs_data() {
-        QTest::addColumn<QString>("scenario");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<Tint>("tint");
-        QTest::addColumn<QString>("button");
-        const auto row = [](const char *name, const QString &status, Tint tint,
-                            const QString &button) {
-            QTest::newRow(name) << QString::fromLatin1(name) << status << tint << button;
-        };
-        row("queued", u"Waiting…"_qs, Tint::secondary, u"Cancel"_qs);
-        row("downloading", u"2 of 5 · Video — up to 720p · 1.5 MB/s · 1:30 left"_qs, Tint::accent,
-            u"Cancel"_qs);
-        row("partly", u"One.mp4 — One item failed: Video unavailable"_qs, Tint::orange,
-            u"Show in Folder"_qs);
-        row("quick", u"0 files saved"_qs, Tint::green, {});
-        row("failing", u"Video unavailable"_qs, Tint::red, u"Retry"_qs);
-    }
-
-    void listRowShowsItsStateAndActs() {
-        QFETCH(QString, scenario);
-        QFETCH(QString, status);
-        QFETCH(Tint, tint);
-        QFETCH(QString, button);
-        list();
-        const bool queued = scenario == u"queued"_qs;
-        if (queued)
-            f.add({u"hang"_qs, u"hang"_qs});
-        DownloadJob *job = f.add({queued ? u"hang"_qs : scenario}).front();
-        const QModelIndex index = indexOf(job);
-        QTRY_COMPARE(JobRow::statusText(*job), status);
-        QCOMPARE(index.data(Qt::DisplayRole).toString(), JobRow::title(*job));
-        // Assistive technology hears the status, and the progress while there is a bar.
-        const QString description = index.data(Qt::AccessibleDescriptionRole).toString();
-        QVERIFY2(description.endsWith(status), qPrintable(description));
-        QCOMPARE(description.startsWith(u"%1 % done · "_qs.arg(qRound(job->fraction() * 100))),
-                 JobRow::showsProgress(*job));
-        // The icon's colour where it stands out most from the background is the role's, a
-        // translucent one blended with the background.
-        const QColor c = ::tint(tint, m_view->palette()),
-                     ground = m_view->palette().color(QPalette::Base);
-        const float a = c.alphaF();
-        const QColor blended = QColor::fromRgbF(c.redF() * a + ground.redF() * (1 - a),
-                                                c.greenF() * a + ground.greenF() * (1 - a),
-                                                c.blueF() * a + ground.blueF() * (1 - a));
-        const auto distance = [](const QColor &p, const QColor &q) {
-            return std::max(
-                {qAbs(p.red() - q.red()), qAbs(p.green() - q.green()), qAbs(p.blue() - q.blue())});
-        };
-        QColor shown;
-        QTRY_VERIFY2(
-            [&] {
-                const QImage icon =
-                    listView().viewport()->grab().toImage().copy(layout(index).icon);
-                shown = ground;
-                for (int y = 0; y < icon.height(); ++y)
-                    for (int x = 0; x < icon.width(); ++x)
-                        if (distance(icon.pixelColor(x, y), ground) > distance(shown, ground))
-                            shown = icon.pixelColor(x, y);
-                return distance(shown, blended) <= 12;
-            }(),
-            qPrintable(shown.name() + u" for "_qs + blended.name()));
-        IconButton *action = listView().actionButton();
-        hover(index);
-        QTRY_COMPARE(action->isVisible(), !button.isEmpty());
-        if (button.isEmpty())
-            return;
-        QTRY_COMPARE(action->toolTip(), button);
-        QVERIFY(action->text().isEmpty() && action->accessibleName() == button);
-        QCOMPARE(action->symbol(), JobRow::actionSymbol(*JobRow::action(*job)));
-        QCOMPARE(action->geometry(), layout(index).action);
-        const DownloadRequest request = job->request();
-        QTest::mouseClick(action, Qt::LeftButton);
-        if (button == u"Show in Folder"_qs) {
-            QVERIFY(!job->files().isEmpty());
-            QCOMPARE(f.desktop.revealed, QList<QList<QUrl>>{job->files()});
-        } else if (button == u"Retry"_qs) {
-            QVERIFY(f.queue->jobs().size() == 1 && f.queue->jobs().front() != job);
-            QCOMPARE(f.queue->jobs().front()->request(), request);
-        } else {
-            QTRY_VERIFY(holds<DownloadJob::Cancelled>(job));
-            QTRY_COMPARE(action->toolTip(), u"Retry"_qs);
+            add({u"downloading"_qs, u"partly"_qs, u"raw404"_qs, u"quick"_qs});
+        QTRY_VERIFY(!jobs.at(1)->isActive() && holds<DownloadJob::Failed>(jobs.at(2)) &&
+                    holds<DownloadJob::Finished>(jobs.at(3)));
+        // Assistive technology hears the progress while there is a bar.
+        QTRY_COMPARE(indexOf(jobs.at(0)).data(Qt::AccessibleDescriptionRole).toString(),
+                     u"36 % done · 2 of 5 · Video — up to 720p · 1.5 MB/s · 1:30 left"_qs);
+        IconButton *button = view.actionButton();
+        const QStringList tips{u"Cancel"_qs, u"Show in Folder"_qs, u"Retry"_qs, u"-"_qs};
+        for (qsizetype i = 0; i < jobs.size(); ++i) {
+            hover(indexOf(jobs.at(i)));
+            QTRY_COMPARE(button->isVisible() ? button->toolTip() : u"-"_qs, tips.at(i));
+            QVERIFY(button->text().isEmpty() && button->accessibleName() == button->toolTip());
         }
-    }
-
-    void listKeyboardAndContextMenu() {
-        JobListView &view = list(true);
-        const QList<DownloadJob *> jobs = f.add({u"hang"_qs, u"raw404"_qs, u"quick"_qs});
-        QTRY_VERIFY(holds<DownloadJob::Failed>(jobs.at(1)) &&
-                    holds<DownloadJob::Finished>(jobs.at(2)));
+        hover(indexOf(jobs.at(1)));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(!jobs.at(1)->files().isEmpty());
+        QCOMPARE(m_desktop.revealed, QList<QList<QUrl>>{jobs.at(1)->files()});
         const auto key = [&view, this](const DownloadJob *job, Qt::Key pressed) {
             view.setCurrentIndex(indexOf(job));
             QTest::keyClick(&view, pressed);
         };
-        // Tabbing in shows the row the keys will act on as selected.
-        view.setCurrentIndex(indexOf(jobs.at(2)));
-        view.clearSelection();
-        view.clearFocus();
-        view.setFocus(Qt::TabFocusReason);
-        QTRY_VERIFY(view.selectionModel()->isSelected(indexOf(jobs.at(2))));
-        // Delete does nothing without a current row, with one that is not shown selected, or
-        // to an active job; it removes an ended one.
-        key(nullptr, Qt::Key_Delete);
-        view.selectionModel()->setCurrentIndex(indexOf(jobs.at(2)), QItemSelectionModel::Clear);
-        QTest::keyClick(&view, Qt::Key_Delete);
+        // Delete does nothing to an active job; it removes an ended one.
         key(jobs.at(0), Qt::Key_Delete);
+        QCOMPARE(m_model->rowCount(), 4);
+        key(jobs.at(3), Qt::Key_Delete);
         QCOMPARE(m_model->rowCount(), 3);
-        key(jobs.at(2), Qt::Key_Delete);
-        QCOMPARE(m_model->rowCount(), 2);
         // Return retries a failed job and does nothing to a running one.
         key(jobs.at(0), Qt::Key_Return);
+        key(jobs.at(2), Qt::Key_Return);
         QCOMPARE(m_model->job(m_model->index(0)), jobs.at(0));
-        key(jobs.at(1), Qt::Key_Return);
-        DownloadJob *retried = m_model->job(m_model->index(1));
-        QVERIFY(retried != jobs.at(1));
+        DownloadJob *retried = m_model->job(m_model->index(2));
+        QVERIFY(retried != jobs.at(2));
         // The menu key opens the current row's menu; a running job's offers its link only.
         const QModelIndex running = indexOf(jobs.at(0));
         key(jobs.at(0), Qt::Key_Menu);
         QTRY_COMPARE(menu(), QStringList{u"Copy Link"_qs});
-        QGuiApplication::clipboard()->setText(u"something else"_qs);
-        menu(0);
-        QCOMPARE(QGuiApplication::clipboard()->text(), u"https://example.com/hang"_qs);
-        QTRY_VERIFY(!QApplication::activePopupWidget());
-        // Without a mouse over the list, the current row carries the action button.
-        QTest::mouseMove(&view, QPoint(-10, -10));
-        view.setCurrentIndex(running);
-        QTRY_COMPARE(view.actionButton()->geometry(), layout(running).action);
+        menu(-1);
 
         QTRY_VERIFY(holds<DownloadJob::Failed>(retried));
         const QModelIndex failed = indexOf(retried);
@@ -807,92 +540,76 @@ private Q_SLOTS:
         qobject_cast<QMenu *>(QApplication::activePopupWidget())->actions().at(1)->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), raw);
         menu(2);
-        QCOMPARE(f.queue->jobs(), QList<DownloadJob *>{jobs.at(0)});
+        QCOMPARE(m_queue->jobs(), (QList<DownloadJob *>{jobs.at(0), jobs.at(1)}));
+        hover(running);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QTRY_VERIFY(holds<DownloadJob::Cancelled>(jobs.at(0)));
+        QTRY_COMPARE(button->toolTip(), u"Retry"_qs);
     }
 
     void listRowsStayInsideThemselves_data() { fontSizes(); }
 
     // No part of a row runs into another part or out of the row, at any font size. A long
-    // failure takes two lines, the second cut with "…".
+    // failure takes two lines, the second cut with "…"; underscores in a title are drawn.
+    // Progress of one row is announced for that row only, a few times a second.
     void listRowsStayInsideThemselves() {
         QFETCH(double, points);
-        JobListView &view = list();
-        QFont font = view.font();
-        font.setPointSizeF(points);
-        view.setFont(font);
+        JobListView &view = list(points);
         view.resize(560, 900);
         // Ended jobs first, then two running ones and one waiting behind them.
-        const QList<DownloadJob *> ended = f.add(
-            {u"song"_qs, u"partly"_qs, u"playlist"_qs, u"quick"_qs, u"failing"_qs, u"long"_qs});
+        const QList<DownloadJob *> ended =
+            add({u"partly"_qs, u"quick"_qs, u"failing"_qs, u"failsLongSoon"_qs});
         QTRY_VERIFY(std::none_of(ended.begin(), ended.end(),
                                  [](const DownloadJob *job) { return job->isActive(); }));
-        f.add({u"merging"_qs, u"titled"_qs});
-        f.add({u"hang"_qs}, OutputFormat::audio);
-        const auto runningShown = [this] {
-            const QList<DownloadJob *> jobs = f.queue->jobs();
-            return std::count_if(jobs.begin(), jobs.end(), [](const DownloadJob *job) {
-                return holds<DownloadJob::Processing>(job) || (job->title() && job->fraction() > 0);
-            });
-        };
-        QTRY_COMPARE(runningShown(), 2);
+        const QList<DownloadJob *> running = add({u"hang"_qs, u"merging"_qs, u"titled"_qs});
+        QTRY_VERIFY(holds<DownloadJob::Processing>(running.at(1)) && running.at(2)->fraction() > 0);
         QTest::qWait(2 * JobListModel::refreshInterval);
 
-        const QFontMetrics titleMetrics(font);
+        const QFontMetrics metrics(view.font());
+        const QImage shot = view.viewport()->grab().toImage();
         for (int row = 0; row < m_model->rowCount(); ++row) {
             const QModelIndex index = m_model->index(row);
             const DownloadJob *job = m_model->job(index);
             const QRect rect = view.visualRect(index);
-            const JobRowLayout parts(*job, font, rect);
-            const QString where = u"row %1 (%2)"_qs.arg(row).arg(JobRow::statusText(*job));
-            QVERIFY2(rect.height() == parts.rowHeight, qPrintable(where));
-            QVERIFY2(row + 1 == m_model->rowCount() ||
-                         rect.bottom() < view.visualRect(m_model->index(row + 1)).top(),
-                     qPrintable(where));
+            const JobRowLayout parts(*job, view.font(), rect);
             // The title's ink, underscores included, as drawn centred in its line.
-            const int baseline = parts.title.top() +
-                                 (parts.title.height() - titleMetrics.height()) / 2 +
-                                 titleMetrics.ascent();
-            const QRect titleInk =
-                titleMetrics.boundingRect(parts.titleText).translated(parts.title.left(), baseline);
+            const int baseline = parts.title.top() + (parts.title.height() - metrics.height()) / 2 +
+                                 metrics.ascent();
+            const QRect ink =
+                metrics.boundingRect(parts.titleText).translated(parts.title.left(), baseline);
             QList<QRect> lines{parts.title};
             if (!parts.bar.isEmpty())
                 lines.append(parts.bar);
             lines += parts.statusLineRects;
-            for (const QRect &part : lines + QList<QRect>{titleInk, parts.icon, parts.action})
-                QVERIFY2(part.isEmpty() || rect.contains(part), qPrintable(where));
+            QVERIFY2(rect.height() == parts.rowHeight && ink.bottom() < lines.at(1).top(),
+                     qPrintable(JobRow::statusText(*job)));
+            for (const QRect &part : lines + QList<QRect>{ink, parts.icon, parts.action})
+                QVERIFY(part.isEmpty() || rect.contains(part));
             for (qsizetype i = 0; i + 1 < lines.size(); ++i)
-                QVERIFY2(lines.at(i).bottom() < lines.at(i + 1).top(), qPrintable(where));
-            QVERIFY2(titleInk.bottom() < lines.at(1).top(), qPrintable(where));
-            if (job->request().url == Scenarios::link(u"long"_qs)) {
-                QVERIFY(parts.statusLines.size() == 2 && parts.statusLines.at(1).endsWith(u"…"_qs));
-                // Painted into a row laid out for an earlier, shorter state, the row keeps to
-                // its rectangle: nothing runs into its neighbours.
-                QImage image(560, 200, QImage::Format_ARGB32);
-                image.fill(Qt::magenta);
-                QStyleOptionViewItem option;
-                option.initFrom(&view);
-                option.rect = QRect(0, 80, 560, 30);
-                QPainter painter(&image);
-                view.itemDelegate()->paint(&painter, option, index);
-                painter.end();
-                for (int y = 0; y < image.height(); ++y)
-                    for (int x = 0; x < image.width(); ++x)
-                        QVERIFY2(option.rect.contains(x, y) ||
-                                     image.pixel(x, y) == QColor(Qt::magenta).rgb(),
-                                 qPrintable(u"painted at %1,%2"_qs.arg(x).arg(y)));
-            }
+                QVERIFY(lines.at(i).bottom() < lines.at(i + 1).top());
+            QVERIFY(job != ended.at(3) ||
+                    (parts.statusLines.size() == 2 && parts.statusLines.at(1).endsWith(u"…"_qs)));
             // Underscores are drawn: the title below its baseline has ink, though none of its
             // letters descends.
             if (JobRow::title(*job).contains(u'_')) {
-                const QImage image = view.viewport()->grab().toImage();
                 const int ground = qGray(view.palette().color(QPalette::Base).rgb());
                 int inked = 0;
-                for (int y = baseline + 1; y <= titleInk.bottom(); ++y)
-                    for (int x = titleInk.left(); x <= titleInk.right(); ++x)
-                        inked += qGray(image.pixel(x, y)) < ground - 60 ? 1 : 0;
-                QVERIFY2(inked >= 3 * parts.titleText.count(u'_'), qPrintable(where));
+                for (int y = baseline + 1; y <= ink.bottom(); ++y)
+                    for (int x = ink.left(); x <= ink.right(); ++x)
+                        inked += qGray(shot.pixel(x, y)) < ground - 60 ? 1 : 0;
+                QVERIFY(inked >= 3 * parts.titleText.count(u'_'));
             }
         }
+        // Two hundred progress lines a second are announced a few times a second, for the
+        // changed row only.
+        const QModelIndex streaming = indexOf(running.at(2));
+        QSignalSpy changed(m_model.get(), &QAbstractItemModel::dataChanged);
+        QTest::qWait(500);
+        QVERIFY2(changed.size() >= 2 && changed.size() <= 500 / JobListModel::refreshInterval + 1,
+                 qPrintable(QString::number(changed.size())));
+        for (const QList<QVariant> &signal : std::as_const(changed))
+            QVERIFY(signal.at(0).toModelIndex() == streaming &&
+                    signal.at(1).toModelIndex() == streaming);
     }
 
     void listButtonActsOnWhatItShows_data() {
@@ -907,10 +624,9 @@ private Q_SLOTS:
         JobListView &view = list();
         IconButton *button = view.actionButton();
         if (change == u"state"_qs) {
-            DownloadJob *job = f.add({u"failsSoon"_qs}).front();
+            DownloadJob *job = add({u"failsSoon"_qs}).front();
             QTRY_VERIFY(job->title());
             hover(indexOf(job));
-            QCOMPARE(button->toolTip(), u"Cancel"_qs);
             // A click in the very turn the job fails, before the button has caught up, must
             // not retry a job the button offered to cancel.
             bool clicked = false;
@@ -923,17 +639,14 @@ private Q_SLOTS:
             });
             QTRY_VERIFY(clicked);
             disconnect(connection);
-            QCOMPARE(f.queue->jobs(), QList<DownloadJob *>{job});
+            QCOMPARE(m_queue->jobs(), QList<DownloadJob *>{job});
             QTRY_COMPARE(button->toolTip(), u"Retry"_qs);
-            QTest::mouseClick(button, Qt::LeftButton);
-            QVERIFY(f.queue->jobs().front() != job);
             return;
         }
-        const QList<DownloadJob *> failing = f.add(QStringList(10, u"failing"_qs));
+        const QList<DownloadJob *> failing = add(QStringList(10, u"failing"_qs));
         QTRY_VERIFY(std::none_of(failing.begin(), failing.end(),
                                  [](const DownloadJob *job) { return job->isActive(); }));
-        DownloadJob *above =
-            change == u"height"_qs ? f.add({u"failsLongSoon"_qs}).front() : nullptr;
+        DownloadJob *above = change == u"height"_qs ? add({u"failsLongSoon"_qs}).front() : nullptr;
         view.resize(560, 260);
         QTest::qWait(2 * JobListModel::refreshInterval);
         const QModelIndex first = m_model->index(above ? 1 : 0);
@@ -956,13 +669,7 @@ private Q_SLOTS:
             layout(under).action.contains(pointer) && button->geometry() == layout(under).action);
         const DownloadJob *shown = m_model->job(under);
         QTest::mouseClick(button, Qt::LeftButton);
-        QVERIFY(!f.queue->jobs().contains(shown));
-        // A click on a row's painted symbol acts too, even where the button is not.
-        const QModelIndex other = m_model->index(under.row() == 2 ? 3 : 2);
-        const DownloadJob *painted = m_model->job(other);
-        QVERIFY(button->geometry() != layout(other).action);
-        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, layout(other).action.center());
-        QVERIFY(!f.queue->jobs().contains(painted));
+        QVERIFY(!m_queue->jobs().contains(shown));
     }
 
     // The window appears before the tools check builds its view, and the check runs even where
@@ -970,7 +677,7 @@ private Q_SLOTS:
     // allows, and links from outside wait for the tools.
     void windowFollowsThePhase() {
         {
-            RootView root(*f.tools, *f.queue, f.answers);
+            RootView root(*m_tools, *m_queue, m_answers);
             root.setUpdatesEnabled(false);
             root.show();
             QTRY_VERIFY(qobject_cast<SetupView *>(root.content()));
@@ -978,25 +685,13 @@ private Q_SLOTS:
         Preferences preferences;
         preferences.setFormat(OutputFormat::audio);
         preferences.setIncludePlaylist(true);
-        preferences.setOutputPath(f.output.path());
-        m_app = std::make_unique<TovikApp>(localSources(server()), f.desktop.desktop());
-        QVERIFY(isPhase<ToolManager::Checking>(m_app->tools()));
-        QCOMPARE(content(), nullptr);
+        preferences.setOutputPath(m_output.path());
+        m_app = std::make_unique<TovikApp>(localSources(server()), m_answers);
+        QVERIFY(isPhase<ToolManager::Checking>(m_app->tools()) && !content());
         MainWindow &window = m_app->window();
         QCOMPARE(window.rootView()->findChildren<QWidget *>().size(), 1);
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(m_app->tools()));
-        QVERIFY(qobject_cast<SetupView *>(content()));
-        QCOMPARE(window.windowTitle(), u"Tovik"_qs);
-        window.resize(300, 200);
-        QTRY_VERIFY(window.rootView()->width() >= 560 && window.rootView()->height() >= 440);
-        const QList<QAction *> menus = window.menuBar()->actions();
-        QStringList items{menus.front()->text()};
-        for (const QAction *action : menus.front()->menu()->actions())
-            items.append(action->isSeparator() ? u"—"_qs : action->text());
-        QCOMPARE(menus.size(), 1);
-        QCOMPARE(items.join(u'|'), u"Tovik|About Tovik|Update yt-dlp|Reinstall Tools…|—|Quit"_qs);
+        QTRY_VERIFY(qobject_cast<SetupView *>(content()));
         m_app->open({Scenarios::link(u"hang"_qs).toString(), u"no link here"_qs});
         QVERIFY(m_app->queue().jobs().isEmpty());
         QCOMPARE(offered(), u"- reinstall"_qs);
@@ -1007,61 +702,46 @@ private Q_SLOTS:
 
         QVERIFY(installFakeTools());
         m_app->tools().check();
-        QTRY_VERIFY(isPhase<ToolManager::Ready>(m_app->tools()));
-        QVERIFY(qobject_cast<MainView *>(content())->isVisible());
+        QTRY_VERIFY(qobject_cast<MainView *>(content()) && content()->isVisible());
         settle();
         // The link that came early is queued now, those that arrive in the main view at once;
         // the same link again is a new job. Neither update nor reinstall while jobs are active.
         m_app->open({u"example.com/quick, https://example.com/hang"_qs});
-        const QString to =
-            u" audio list "_qs + QUrl::fromLocalFile(f.output.path() + u'/').toString();
-        QCOMPARE(requests(m_app->queue()),
-                 u"https://example.com/quick%1, https://example.com/hang%1, "
-                 "https://example.com/hang%1"_qs.arg(to));
+        QList<DownloadRequest> queued;
+        for (const DownloadJob *job : m_app->queue().jobs())
+            queued.append(job->request());
+        const auto audio = [this](const QString &name) {
+            return request(name, OutputFormat::audio, true);
+        };
+        QCOMPARE(queued, (QList{audio(u"quick"_qs), audio(u"hang"_qs), audio(u"hang"_qs)}));
         QCOMPARE(offered(), u"- -"_qs);
-        // Icon-only controls, the list's action button among them, are named by their tooltips.
-        auto *list = window.findChild<JobListView *>();
-        QTRY_VERIFY(list->isVisible());
-        QTest::mouseMove(list->viewport(), list->visualRect(list->model()->index(1, 0)).center());
-        QTRY_VERIFY(list->actionButton()->isVisible());
-        int iconOnly = 0;
+        // Icon-only controls are named by their tooltips.
         for (const QAbstractButton *button : window.findChildren<QAbstractButton *>())
-            if (button->isVisible() && button->text().isEmpty()) {
-                ++iconOnly;
-                QVERIFY(!button->toolTip().isEmpty());
-                QCOMPARE(button->accessibleName(), button->toolTip());
-            }
-        QVERIFY(iconOnly > 0);
+            QVERIFY(
+                !button->isVisible() || !button->text().isEmpty() ||
+                (!button->toolTip().isEmpty() && button->accessibleName() == button->toolTip()));
         for (DownloadJob *job : m_app->queue().jobs())
             m_app->queue().cancel(job);
-        QTRY_VERIFY(!m_app->queue().hasActiveJobs());
-        QCOMPARE(offered(), u"update reinstall"_qs);
+        QTRY_COMPARE(offered(), u"update reinstall"_qs);
         // Update not while it runs.
-        const QTemporaryDir scripts;
-        QVERIFY(writeExecutable(scripts.filePath(u"update"_qs),
-                                "sleep 400\nout yt-dlp is up to date\n"));
-        qputenv("FAKE_YTDLP_UPDATE", QFile::encodeName(scripts.filePath(u"update"_qs)));
         window.updateAction()->trigger();
-        QVERIFY(m_app->tools().isUpdating());
         QCOMPARE(offered(), u"- reinstall"_qs);
-        QTRY_VERIFY(!m_app->tools().isUpdating());
-        QCOMPARE(offered(), u"update reinstall"_qs);
+        QTRY_COMPARE(offered(), u"update reinstall"_qs);
         // Raising (a second launch) restores a minimised window.
         window.showMinimized();
         QTRY_VERIFY(window.isMinimized());
         m_app->raise();
         QTRY_VERIFY(!window.isMinimized() && window.isVisible());
         // Reinstalling from the main view switches to the setup screen; nothing is served, so
-        // the run fails and the setup screen stays.
+        // the run fails, and the setup screen offers the tools still installed.
         window.reinstallAction()->trigger();
-        QVERIFY(isPhase<ToolManager::Installing>(m_app->tools()));
         QVERIFY(qobject_cast<SetupView *>(content()));
         QTRY_VERIFY(isPhase<ToolManager::Failed>(m_app->tools()));
-        QVERIFY(qobject_cast<SetupView *>(content())->isVisible());
+        QCOMPARE(QApplication::focusWidget(), the(u"tryAgainButton"_qs));
+        click(u"useInstalledButton"_qs);
+        QTRY_VERIFY(qobject_cast<MainView *>(content()));
     }
 
-    // Through the menu's Quit, closing the window or a quit from elsewhere (a signal at
-    // logout), with downloads running, and the answer. Only the last goes without asking.
     void windowQuitAsksOnlyWhileDownloadsRun_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("running");
@@ -1079,18 +759,16 @@ private Q_SLOTS:
         QFETCH(int, running);
         QFETCH(bool, answer);
         launch(true);
-        f.desktop.quitAnswer = answer;
-        // Running, not only queued: each has written its process ids.
-        for (const QString &name : QStringList{u"first"_qs, u"second"_qs}.mid(0, running)) {
-            QFile pids(QDir(f.output.path()).filePath(name + u".pids"_qs));
-            pids.remove();
-            m_app->queue().add({f.request(name)}, m_app->tools().paths());
-            QTRY_VERIFY(pids.exists() && pids.size() > 0);
+        m_desktop.quitAnswer = answer;
+        // Running, not only queued: each has told its title.
+        for (int i = 0; i < running; ++i) {
+            m_app->queue().add({request(u"downloading"_qs)}, m_app->tools().paths());
+            QTRY_VERIFY(m_app->queue().jobs().front()->title());
         }
         // One more waits behind them; quitting leaves it alone rather than starting it.
         DownloadJob *waiting = nullptr;
         if (how == u"signal"_qs) {
-            m_app->queue().add({f.request(u"hang"_qs)}, m_app->tools().paths());
+            m_app->queue().add({request(u"hang"_qs)}, m_app->tools().paths());
             waiting = m_app->queue().jobs().front();
         }
         MainWindow &window = m_app->window();
@@ -1111,40 +789,29 @@ private Q_SLOTS:
         const bool asked = running > 0 && how != u"signal"_qs, quits = !asked || answer;
         QCOMPARE(result == 0, quits);
         QVERIFY(how == u"signal"_qs || window.isVisible() != quits);
-        QCOMPARE(f.desktop.quitQuestions, asked ? QList{running} : QList<int>());
+        QCOMPARE(m_desktop.quitQuestions, asked ? QList{running} : QList<int>());
         QVERIFY(quits || activeAfterRefusal);
         for (const DownloadJob *job : m_app->queue().jobs())
             QTRY_VERIFY(job == waiting ? holds<DownloadJob::Queued>(job)
                                        : holds<DownloadJob::Cancelled>(job));
     }
 
+    // The window is left somewhere and Tovik quits; the next launch finds it there, or at its
+    // default size where the place is unreadable or fits no screen whole.
     void windowGeometryAcrossLaunches_data() {
         QTest::addColumn<QRect>("left");
         QTest::addColumn<bool>("maximised");
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QRect>("restored");
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         const QRect place(screen.topLeft() + QPoint(30, 20), QSize(640, 500));
-        QTest::newRow("nothing stored") << QRect() << false << QByteArray() << QRect();
-        QTest::newRow("unreadable") << QRect() << false << QByteArray("not a geometry") << QRect();
-        QTest::newRow("kept") << place << false << QByteArray() << place;
-        QTest::newRow("kept maximised") << place << true << QByteArray() << place;
-        QTest::newRow("off every screen")
-            << place.translated(screen.width() * 4, screen.height() * 4) << false << QByteArray()
-            << QRect();
+        QTest::newRow("unreadable") << QRect() << false;
+        QTest::newRow("kept maximised") << place << true;
         QTest::newRow("partly off the screen")
-            << place.translated(screen.width() - 100, 0) << false << QByteArray() << QRect();
-        QTest::newRow("larger than every screen")
-            << QRect(screen.topLeft(), screen.size() * 3) << false << QByteArray() << QRect();
+            << place.translated(screen.width() - 100, 0) << false;
     }
 
-    // The window is left somewhere and Tovik quits; the next launch finds it there, or at its
-    // default size on a screen.
     void windowGeometryAcrossLaunches() {
         QFETCH(QRect, left);
         QFETCH(bool, maximised);
-        QFETCH(QByteArray, stored);
-        QFETCH(QRect, restored);
         if (left.isValid()) {
             launch();
             m_app->window().setGeometry(left);
@@ -1155,20 +822,16 @@ private Q_SLOTS:
             QApplication::exec();
             settle();
             m_app.reset();
-        } else if (!stored.isEmpty()) {
-            QSettings(u"Tovik"_qs, u"Tovik"_qs).setValue(u"windowGeometry"_qs, stored);
+        } else {
+            QSettings(u"Tovik"_qs, u"Tovik"_qs)
+                .setValue(u"windowGeometry"_qs, QByteArray("not a geometry"));
         }
         launch();
         QCOMPARE(m_app->window().isMaximized(), maximised);
-        const QRect geometry = m_app->window().normalGeometry();
-        if (restored.isValid())
-            QCOMPARE(geometry, restored);
+        if (QGuiApplication::primaryScreen()->availableGeometry().contains(left))
+            QCOMPARE(m_app->window().normalGeometry(), left);
         else
             QCOMPARE(m_app->window().rootView()->size(), QSize(720, 560));
-        const QList<QScreen *> screens = QGuiApplication::screens();
-        QVERIFY(std::any_of(screens.cbegin(), screens.cend(), [&geometry](const QScreen *screen) {
-            return screen->availableGeometry().contains(geometry);
-        }));
     }
 };
 
