@@ -12,11 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
 #include <optional>
 
 // What the window tests share: a private home, fake tools and answers for the desktop.
@@ -43,26 +41,17 @@ inline QString binDirectory() {
         .filePath(u"Tovik/bin"_qs);
 }
 
-[[nodiscard]] inline bool writeExecutable(const QString &path, const QByteArray &content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) < 0)
-        return false;
-    file.close();
-    return file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 // The fake yt-dlp as "yt-dlp", and do-nothing deno and ffmpeg, in the tool folder.
 [[nodiscard]] inline bool installFakeTools(const QList<QString> &tools = {u"yt-dlp"_qs, u"deno"_qs,
                                                                           u"ffmpeg"_qs}) {
-    const QDir bin(binDirectory());
-    QDir().mkpath(bin.path());
+    QDir().mkpath(binDirectory());
     for (const QString &tool : tools) {
-        const QString path = bin.filePath(tool);
-        QFile::remove(path);
-        const bool written = tool == u"yt-dlp"_qs ? QFile::copy(QStringLiteral(FAKE_YTDLP), path)
-                                                  : writeExecutable(path, "#!/bin/sh\nexit 0\n");
-        if (!written)
+        QFile file(QDir(binDirectory()).filePath(tool));
+        file.remove();
+        if (!(tool == u"yt-dlp"_qs
+                  ? QFile::copy(QStringLiteral(FAKE_YTDLP), file.fileName())
+                  : file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\nexit 0\n") > 0) ||
+            !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
             return false;
     }
     return true;
@@ -86,8 +75,7 @@ inline HttpServer::Response answer(const QByteArray &body, qsizetype piece = 0,
     HttpServer::Response response;
     response.body = body;
     response.chunkSize = piece;
-    if (piece > 0)
-        response.interval = interval;
+    response.interval = interval;
     return response;
 }
 
@@ -130,10 +118,9 @@ struct RecordingDesktop {
 };
 
 template <typename T = QWidget> T *child(const QObject *parent, const QString &name) {
-    T *widget = parent->findChild<T *>(name);
-    if (!widget)
-        qFatal("no %s", qPrintable(name));
-    return widget;
+    if (T *widget = parent->findChild<T *>(name))
+        return widget;
+    qFatal("no %s", qPrintable(name));
 }
 
 template <typename State> bool holds(const DownloadJob *job) {
@@ -157,8 +144,7 @@ inline QString layoutFault(const QWidget *container, qsizetype minimum) {
     if (items.size() < minimum)
         return u"only %1 widgets"_qs.arg(items.size());
     for (const QWidget *item : items) {
-        const QString name =
-            item->objectName() + u' ' + QString::fromLatin1(item->metaObject()->className());
+        const QString name = item->objectName();
         const auto *label = qobject_cast<const QLabel *>(item);
         const auto *elided = qobject_cast<const ElidedLabel *>(item);
         const QString shown = elided ? elided->shownText() : QString();
