@@ -458,19 +458,15 @@ private Q_SLOTS:
         QFETCH(QString, chain);
         QFETCH(int, error);
         QFETCH(int, reports);
+        const QByteArray body = randomBytes(160 * 1024);
         // Slow enough for several reports: Qt sends at most one every 100 ms.
-        const HttpServer::Response paced{
-            .body = randomBytes(160 * 1024), .chunkSize = 8 * 1024, .interval = 20ms};
-        HttpServer::Response unannounced = paced;
-        unannounced.sendLength = false;
-        const QHash<QString, HttpServer::Response> routes{
-            {u"/paced"_qs, paced},
-            {u"/unannounced"_qs, unannounced},
-            {u"/files/tool.zip"_qs, {.body = "payload"}},
-            {u"/404"_qs, {.status = 404, .body = randomBytes(20000)}},
-            {u"/cut"_qs, {.body = randomBytes(100000), .cutAfter = 30000}}};
-        for (auto it = routes.cbegin(); it != routes.cend(); ++it)
-            m_server->route(it.key(), it.value());
+        HttpServer::Response paced{.body = body, .chunkSize = 8 * 1024, .interval = 20ms};
+        m_server->route(u"/paced"_qs, paced);
+        paced.sendLength = false;
+        m_server->route(u"/unannounced"_qs, paced);
+        m_server->route(u"/files/tool.zip"_qs, {.body = body});
+        m_server->route(u"/404"_qs, {.status = 404, .body = randomBytes(20000)});
+        m_server->route(u"/cut"_qs, {.body = randomBytes(100000), .cutAfter = 30000});
         m_server->redirect(u"/latest"_qs, QUrl(u"/release"_qs), 301);
         m_server->redirect(u"/release"_qs, QUrl(u"/files/tool.zip"_qs));
         m_server->redirect(u"/moved"_qs, QUrl(u"/404"_qs));
@@ -495,9 +491,7 @@ private Q_SLOTS:
                  e->message() == u"Server returned %1 for 127.0.0.1."_qs.arg(error)));
         if (error == 0)
             QCOMPARE(outcome.value, std::optional(m_server->url(seen.last())));
-        QCOMPARE(contents(target), error == 0 ? routes[seen.last()].body
-                                   : older    ? "the older file"
-                                              : QByteArray());
+        QCOMPARE(contents(target), error == 0 ? body : older ? "the older file" : QByteArray());
         QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden),
                  older || error == 0 ? QStringList{u"tool.zip"_qs} : QStringList());
         // Only an announced length makes a fraction, and it climbs to exactly 1.
@@ -777,46 +771,39 @@ private Q_SLOTS:
         QCOMPARE(toolFolder(), installed);
     }
 
-    void staleWorkFolders_data() {
-        columns<QString, QString, bool>({"name", "kind", "removed"});
-        const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        const QString ours = u"Tovik-" + uuid.toUpper();
-        row("locked by a process that has gone", ours, u"dead lock"_qs, true);
-        row("locked by a running installation", ours, u"live lock"_qs, false);
-        row("a file", ours, u"file"_qs, false);
-        row("a link to a folder", ours, u"link"_qs, false);
-        row("lower-case UUID", QString(u"Tovik-" + uuid.toLower()), u"folder"_qs, false);
-        row("a longer name", QString(ours + u".old"), u"folder"_qs, false);
-    }
-
     // At start, check() removes what installations killed on the way left in the temporary
     // folder, and nothing else.
     void staleWorkFolders() {
-        QFETCH(QString, name);
-        QFETCH(QString, kind);
-        const QString path = QDir(temporary()).filePath(name);
+        const QDir temp(temporary());
         const QString elsewhere = m_account->filePath(u"elsewhere"_qs);
         writeFile(elsewhere + u"/keep", "the user's");
-        std::optional<QLockFile> running;
-        if (kind == u"file")
-            writeFile(path, "a file");
-        else if (kind == u"link")
-            QVERIFY(QFile::link(elsewhere, path));
-        else
-            writeFile(path + u"/ffmpeg.zip", "partial");
-        if (kind.endsWith(u"lock"))
-            QVERIFY(running.emplace(path + u"/.lock").tryLock(0));
-        if (kind == u"dead lock") {
-            // As a process leaves it when it is killed while holding the lock: the record
-            // starts with the holder's process ID, here one that no process can have.
-            const QByteArray record = contents(path + u"/.lock");
-            running.reset();
-            writeFile(path + u"/.lock", "2147483647" + record.mid(record.indexOf('\n')));
-        }
+        // Locked by a process that has gone, locked by a running installation, a file, a link
+        // to a folder, a lower-case UUID, a longer name.
+        QStringList names;
+        for (int i = 0; i < 6; ++i)
+            names.append(u"Tovik-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+        names[4] = names[4].left(6) + names[4].mid(6).toLower();
+        names[5] += u".old";
+        for (const QString &name : {names[0], names[1], names[4], names[5]})
+            writeFile(temp.filePath(name + u"/ffmpeg.zip"), "partial");
+        writeFile(temp.filePath(names[2]), "a file");
+        QVERIFY(QFile::link(elsewhere, temp.filePath(names[3])));
+        QLockFile running(temp.filePath(names[1] + u"/.lock")),
+            gone(temp.filePath(names[0] + u"/.lock"));
+        QVERIFY(running.tryLock(0) && gone.tryLock(0));
+        // As a process leaves it when it is killed while holding the lock: the record starts
+        // with the holder's process ID, here one that no process can have.
+        const QByteArray record = contents(gone.fileName());
+        gone.unlock();
+        writeFile(gone.fileName(), "2147483647" + record.mid(record.indexOf('\n')));
         AWAIT(manager()->check());
-        QTEST(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink(), "removed");
+        names.removeFirst();
+        names.sort();
+        QCOMPARE(temp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name),
+                 names);
         QCOMPARE(contents(elsewhere + u"/keep"), QByteArray("the user's"));
     }
+
     void update_data() {
         // scripts: "|"-joined scenarios of --version, -U (when none: up to date) and --version
         // after -U; stored: the last update check, a number is its age in seconds; message: the
