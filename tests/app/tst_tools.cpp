@@ -8,7 +8,6 @@
 #include "ZipBuilder.h"
 #include "ZipExtractor.h"
 
-#include <QCoro/QCoroNetworkReply>
 #include <QtCore>
 #include <QtNetwork>
 #include <QtTest>
@@ -16,19 +15,16 @@
 
 using Tool = ToolManager::Tool;
 using namespace std::chrono_literals;
-using Tools = QList<Tool>;
 // Routes of the release site served otherwise: path, body and status.
 using Spoils = QList<std::tuple<QString, QByteArray, int>>;
 Q_DECLARE_METATYPE(Spoils)
-Q_DECLARE_METATYPE(Platform::Kind)
-Q_DECLARE_METATYPE(ToolError::Case)
 
 namespace {
 
 constexpr qsizetype mebibyte = 1024 * 1024;
 const QString updateKey = u"lastYTDLPUpdateCheck"_qs;
 const QFile::Permissions plain = QFile::ReadOwner | QFile::WriteOwner;
-const QFile::Permissions executable = plain | QFile::ExeOwner;
+const QFile::Permissions executable = plain | QFile::ExeOwner | QFile::ExeOther;
 
 // Runs a task to its end in an event loop; fails the test after the time-out.
 #define AWAIT(task) QVERIFY(runTask(task).finished)
@@ -80,22 +76,23 @@ QByteArray release(const QString &tag) {
     return QJsonDocument(QJsonObject{{u"tag_name"_qs, tag}}).toJson();
 }
 
-QString fields(const Platform &p) {
-    return (QStringList{p.ytdlpFile, p.denoArchive, p.ffmpegPath, p.systemFFmpegText,
-                        p.revealFilesText} +
-            p.systemFFmpeg)
-        .join(u'|');
-}
-
-// Everything under a folder, as relative paths, links not followed.
-QStringList treeOf(const QString &folder) {
+// Everything under a folder, links not followed: each path with / for a folder, @ and the
+// target for a link, : or *: for a file or an executable and its size.
+QString describe(const QString &folder) {
+    const QDir root(folder);
     QStringList paths;
     QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths.append(QDir(folder).relativeFilePath(it.next()));
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        paths.append(root.relativeFilePath(entry.filePath()) +
+                     (entry.isSymLink() ? u'@' + root.relativeFilePath(entry.symLinkTarget())
+                      : entry.isDir()   ? u"/"_qs
+                                        : (entry.isExecutable() ? u"*:"_qs : u":"_qs) +
+                                            QString::number(entry.size())));
+    }
     paths.sort();
-    return paths;
+    return paths.join(u' ');
 }
 
 // Holds the global thread pool's only thread, so that the installation's next hashing,
@@ -136,12 +133,15 @@ bool turnUntil(const std::function<bool()> &condition) {
     return true;
 }
 
-QString failure(const ToolManager &manager) {
+// The phase's name, or the message of a failure.
+QString phaseOf(const ToolManager &manager) {
     const auto *failed = std::get_if<ToolManager::Failed>(&manager.phase());
-    return failed ? failed->message : u"(not failed)"_qs;
+    return failed ? failed->message
+                  : u"checking needs-install installing ready"_qs.split(u' ').at(
+                        qsizetype(manager.phase().index()));
 }
 
-QString names(const Tools &tools) {
+QString names(const QList<Tool> &tools) {
     QStringList names;
     for (const Tool t : tools)
         names.append(rawValue(t));
@@ -160,7 +160,7 @@ class TestTools : public QObject {
     QTemporaryDir m_suite;
     std::unique_ptr<QTemporaryDir> m_account;
     std::unique_ptr<HttpServer> m_server;
-    Platform m_platform = Platform::current();
+    const Platform m_platform = Platform::current();
     const QByteArray m_fake = contents(QStringLiteral(FAKE_YTDLP));
     QByteArray m_ytdlp; // what the site publishes as yt-dlp
     const QByteArray m_deno = randomBytes(300'000, 1), m_ffmpeg = randomBytes(500'000, 2);
@@ -169,7 +169,7 @@ class TestTools : public QObject {
                                        .file(u"README.txt"_qs, "a static build\n")
                                        .file(u"ffmpeg"_qs, m_ffmpeg, 0755)
                                        .build();
-    qsizetype m_seen = 0; // requests before the last forgetRequests()
+    qsizetype m_seen = 0; // requests that requests() leaves out
 
     QString home() const { return m_account->filePath(u"home"_qs); }
     QString temporary() const { return m_account->filePath(u"tmp"_qs); }
@@ -219,17 +219,14 @@ class TestTools : public QObject {
     }
 
     QStringList requests() const { return m_server->requests().mid(m_seen); }
-    void forgetRequests() { m_seen = m_server->requests().size(); }
 
     // The tools whose main file was requested, in request order.
     QString downloads() const {
-        const QHash<QString, Tool> files{{ytdlpFile(), Tool::ytdlp},
-                                         {denoArchive(), Tool::deno},
-                                         {m_platform.ffmpegPath, Tool::ffmpeg}};
-        Tools tools;
+        const QStringList files{ytdlpFile(), denoArchive(), m_platform.ffmpegPath};
+        QList<Tool> tools;
         for (const QString &path : requests()) {
             if (files.contains(path))
-                tools.append(files[path]);
+                tools.append(allTools().at(files.indexOf(path)));
         }
         return names(tools);
     }
@@ -241,27 +238,27 @@ class TestTools : public QObject {
     }
 
     // Work folders an installation left behind in the temporary directory.
-    QStringList workFolders(const QString &folder = {}) const {
-        return QDir(folder.isEmpty() ? temporary() : folder)
-            .entryList({u"Tovik-*"_qs}, QDir::AllEntries | QDir::Hidden);
+    static QStringList workFolders() {
+        return QDir::temp().entryList({u"Tovik-*"_qs}, QDir::AllEntries | QDir::Hidden);
     }
 
     QFileInfoList toolFolder() const {
         return QDir(bin()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
 
-    // Whatever is in the tool folder is a whole published tool, executable.
+    // Whatever is in the tool folder is a whole published tool, executable by everyone.
     void checkToolFolder() {
         for (const QFileInfo &entry : toolFolder()) {
             QCOMPARE(contents(entry.filePath()), published().value(entry.fileName(), "?"));
-            QVERIFY2(entry.isFile() && entry.isExecutable(), qPrintable(entry.fileName()));
+            QVERIFY2(entry.isFile() &&
+                         entry.permissions().testFlags(QFile::ExeOwner | QFile::ExeOther),
+                     qPrintable(entry.fileName()));
         }
     }
 
     void installAllTools() {
-        writeFile(tool(u"yt-dlp"_qs), m_fake);
-        writeFile(tool(u"deno"_qs), "deno");
-        writeFile(tool(u"ffmpeg"_qs), "ffmpeg");
+        for (const QString &name : published().keys())
+            writeFile(tool(name), published()[name]);
     }
 
     // What the installed fake yt-dlp does for --version and -U; with updateTo, -U replaces the
@@ -281,12 +278,6 @@ class TestTools : public QObject {
         qputenv("FAKE_YTDLP_UPDATE", m_suite.filePath(u"update.scenario"_qs).toUtf8());
     }
 
-    TaskOutcome<std::monostate> unzip(const QString &archive) {
-        return runTask(ToolRunner::unzip(QUrl::fromLocalFile(archive),
-                                         QUrl::fromLocalFile(scratch() + u"/dest")),
-                       std::chrono::minutes(2));
-    }
-
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_suite.isValid());
@@ -301,6 +292,7 @@ private Q_SLOTS:
     }
 
     void init() {
+        m_server.reset();
         m_account = std::make_unique<QTemporaryDir>(m_suite.filePath(u"account-XXXXXX"_qs));
         QVERIFY(m_account->isValid());
         QVERIFY(QDir().mkpath(home()) && QDir().mkpath(temporary()) && QDir().mkpath(scratch()));
@@ -309,221 +301,138 @@ private Q_SLOTS:
         tovikSettings().clear();
         script();
         m_server = std::make_unique<HttpServer>();
-        m_platform = Platform::current();
         m_ytdlp = m_fake;
         m_seen = 0;
         publish();
     }
 
-    void cleanup() {
-        m_platform = Platform::current(); // for the paths the next table names
-        m_server.reset();
-        m_account.reset();
-    }
-
-    void hashing_data() {
-        // hole: zero bytes after the content, not stored; path: a file to hash instead;
-        // digest: empty when hashing fails.
-        columns<QByteArray, qint64, QString, QString>({"content", "hole", "path", "digest"});
-        // First, while the process's peak memory is still low: read with little more memory
-        // than one chunk, and the event loop keeps turning meanwhile.
-        QCryptographicHash zeros(QCryptographicHash::Sha256);
-        for (int i = 0; i < 64; ++i)
-            zeros.addData(QByteArray(mebibyte, '\0'));
-        row("64 MiB in bounded memory", QByteArray(), qint64(64 * mebibyte), QString(),
-            QString::fromLatin1(zeros.result().toHex()));
-        row("empty", QByteArray(), qint64(0), QString(),
-            u"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"_qs);
-        const QByteArray odd = randomBytes(3 * mebibyte + 7, 42); // a short last chunk
-        row("3 MiB and 7 bytes", odd, qint64(0), QString(), QString::fromLatin1(sha256(odd)));
-        // The last opens fine, then every read fails.
-        for (const QString &path : {u"missing"_qs, u"/proc/self/mem"_qs})
-            row(qPrintable(path), QByteArray(), qint64(0), path, QString());
-    }
-
+    // Runs first, while the process's peak memory is still low: 64 MiB and 7 bytes, all but
+    // the first 7 a hole, hash with little more memory than one chunk while the loop turns. A
+    // missing file, and one that opens but fails every read, are errors.
     void hashing() {
-        QFETCH(QByteArray, content);
-        QFETCH(qint64, hole);
-        QFETCH(QString, path);
-        QFETCH(QString, digest);
-        if (path.startsWith(u"/proc/"_qs) && !QFile::exists(path))
-            QSKIP("needs Linux /proc");
-        if (path.isEmpty()) {
-            path = u"content"_qs;
-            writeFile(scratch() + u"/content", content, plain);
-            QVERIFY(QFile::resize(scratch() + u"/content", content.size() + hole));
-        }
+        const QString path = scratch() + u"/sparse";
+        writeFile(path, "7 bytes", plain);
+        QVERIFY(QFile::resize(path, 64 * mebibyte + 7));
+        QCryptographicHash expected(QCryptographicHash::Sha256);
+        expected.addData("7 bytes");
+        for (int i = 0; i < 64; ++i)
+            expected.addData(QByteArray(mebibyte, '\0'));
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
-        const qint64 peakBefore = usage.ru_maxrss;
-        const auto outcome =
-            runTask(ToolRunner::sha256(QUrl::fromLocalFile(QDir(scratch()).filePath(path))));
-        QVERIFY(outcome.finished);
-        if (digest.isEmpty())
-            QVERIFY(outcome.errorAs<PlatformError>() &&
-                    !outcome.errorAs<PlatformError>()->message().isEmpty());
-        else
-            QCOMPARE(*outcome.value, digest);
+        const long peakBefore = usage.ru_maxrss;
+        const auto outcome = runTask(ToolRunner::sha256(QUrl::fromLocalFile(path)));
         getrusage(RUSAGE_SELF, &usage);
-        const qint64 growthKiB = usage.ru_maxrss - peakBefore;
-        QVERIFY2(growthKiB < 32 * 1024, qPrintable(QString::number(growthKiB)));
-        QVERIFY2(hole == 0 || outcome.loopTurns > 10,
-                 qPrintable(QString::number(outcome.loopTurns)));
+        QCOMPARE(outcome.value, std::optional(QString::fromLatin1(expected.result().toHex())));
+        QVERIFY2(usage.ru_maxrss - peakBefore < 32 * 1024,
+                 qPrintable(QString::number(usage.ru_maxrss - peakBefore)));
+        QVERIFY2(outcome.loopTurns > 10, qPrintable(QString::number(outcome.loopTurns)));
+        for (const QString &bad : {QString(scratch() + u"/missing"), u"/proc/self/mem"_qs})
+            QVERIFY(runTask(ToolRunner::sha256(QUrl::fromLocalFile(bad))).errorAs<PlatformError>());
     }
 
-    // Production hosts; the build's platform row, found from what Qt reports about the host
-    // rather than from the preprocessor symbols the table itself uses; tool names; an HTTP
-    // error about an address without a host.
+    // Production installs for the build's platform, found from what Qt reports about the host
+    // rather than from the preprocessor symbols the table itself uses; an HTTP error about an
+    // address without a host.
     void values() {
-        const ToolSources p = ToolSources::production();
-        const Platform current = Platform::current();
-        const QStringList production =
-            QStringList{p.releaseDownloads.toString(), p.api.toString(),
-                        p.ffmpegProvider.toString(), fields(p.platform)} +
-            p.systemFFmpeg;
-        QCOMPARE(production, (QStringList{u"https://github.com"_qs, u"https://api.github.com"_qs,
-                                          u"https://ffmpeg.martin-riedl.de"_qs, fields(current)} +
-                              current.systemFFmpeg));
         using K = Platform::Kind;
         const QString host = QSysInfo::kernelType() + u' ' + QSysInfo::buildCpuArchitecture();
         const qsizetype kind =
             u"darwin arm64|darwin x86_64|linux x86_64|linux arm64"_qs.split(u'|').indexOf(host);
         QVERIFY2(kind >= 0, qPrintable(host));
         const K kinds[]{K::macOSArm64, K::macOSX86_64, K::linuxX86_64, K::linuxAarch64};
-        QCOMPARE(fields(current), fields(Platform::forKind(kinds[kind])));
-        for (const Tool t : allTools())
-            QCOMPARE(toolFromRawValue(rawValue(t)), std::optional(t));
-        QCOMPARE(toolFromRawValue(u"deno"_qs), std::nullopt);
+        const auto fields = [](const Platform &p) {
+            return QStringList{p.ytdlpFile, p.denoArchive, p.ffmpegPath, p.systemFFmpegText,
+                               p.revealFilesText} +
+                   p.systemFFmpeg;
+        };
+        QCOMPARE(fields(ToolSources::production().platform),
+                 fields(Platform::forKind(kinds[kind])));
         QCOMPARE(ToolError(ToolError::Http{500, QUrl::fromLocalFile(u"/tmp/a b"_qs)}).message(),
                  u"Server returned 500 for file:///tmp/a b."_qs);
     }
 
-    void capture_data() {
-        // status -1: the program is missing; turns: of the event loop at least, while the
-        // child runs; tools: run with the tools' environment.
-        columns<QString, int, QString, int, bool>({"script", "status", "output", "turns", "tools"});
-        const auto sh = [](const char *name, const QString &script, int status,
-                           const QString &output, int turns = 0,
-                           bool tools = false) { row(name, script, status, output, turns, tools); };
-        sh("both channels in order", u"echo one; echo two >&2; echo three"_qs, 0,
-           u"one\ntwo\nthree\n"_qs);
-        sh("status 3 is a result", u"echo partial; exit 3"_qs, 3, u"partial\n"_qs);
-        sh("killed by a signal", u"kill -9 $$"_qs, 9, QString());
-        sh("input is empty, not waited for", u"cat; echo done"_qs, 0, u"done\n"_qs);
+    // Both channels in the order written, the input empty rather than waited for, the status
+    // a signal ended the child with; Tovik's environment, or the tools' with a fixed PATH and
+    // the two Python variables set.
+    void capture() {
+        const auto run = [](const QString &script,
+                            std::optional<QProcessEnvironment> environment = std::nullopt) {
+            return runTask(ToolRunner::capture(QUrl::fromLocalFile(u"/bin/sh"_qs),
+                                               {u"-c"_qs, script}, environment))
+                .value.value_or(ToolRunner::CaptureResult{-1, {}});
+        };
+        const auto ended = run(u"cat; echo one; echo two >&2; echo three; kill -9 $$"_qs);
+        QCOMPARE(QString::number(ended.status) + ended.output, u"9one\ntwo\nthree\n"_qs);
         const QString variables =
             u"printf %s \"$TOVIK_TEST_MARK|$PYTHONIOENCODING|$PYTHONUTF8|$PATH\""_qs;
-        sh("inherits Tovik's environment", variables, 0,
-           u"kept = as it was|latin-1|0|"_qs + qEnvironmentVariable("PATH"));
-        // Tovik's environment with a fixed PATH and the two Python variables set.
-        sh("the tools' environment", variables, 0,
-           u"kept = as it was|utf-8|1|/tools:/opt/ff mpeg/bin:/usr/bin:/bin:/usr/sbin:/sbin"_qs, 0,
-           true);
-        sh("the loop keeps turning",
-           u"i=0; while [ $i -lt 200000 ]; do i=$((i+1)); done; echo $i"_qs, 0, u"200000\n"_qs, 5);
-        sh("missing program", QString(), -1, QString());
-    }
-
-    void capture() {
-        QFETCH(QString, script);
-        QFETCH(int, status);
-        QFETCH(int, turns);
-        QFETCH(bool, tools);
-        const QString path = status < 0 ? scratch() + u"/missing" : u"/bin/sh"_qs;
-        const auto environment =
+        QCOMPARE(run(variables).output,
+                 u"kept = as it was|latin-1|0|"_qs + qEnvironmentVariable("PATH"));
+        const auto tools =
             ToolRunner::environment({.ytdlp = QUrl::fromLocalFile(u"/tools/yt-dlp"_qs),
                                      .ffmpeg = QUrl::fromLocalFile(u"/opt/ff mpeg/bin/ffmpeg"_qs),
                                      .deno = QUrl::fromLocalFile(u"/tools/deno"_qs)});
-        const auto outcome =
-            runTask(ToolRunner::capture(QUrl::fromLocalFile(path), {u"-c"_qs, script},
-                                        tools ? std::optional(environment) : std::nullopt),
-                    std::chrono::seconds(10));
-        QVERIFY(outcome.finished);
-        if (status < 0) {
-            QVERIFY(outcome.errorAs<PlatformError>() &&
-                    !outcome.errorAs<PlatformError>()->message().isEmpty());
-            return;
-        }
-        QCOMPARE(outcome.value->status, status);
-        QTEST(outcome.value->output, "output");
-        QVERIFY2(outcome.loopTurns >= turns, qPrintable(QString::number(outcome.loopTurns)));
+        QCOMPARE(
+            run(variables, tools).output,
+            u"kept = as it was|utf-8|1|/tools:/opt/ff mpeg/bin:/usr/bin:/bin:/usr/sbin:/sbin"_qs);
     }
 
-    // An older, longer file is replaced; tens of megabytes take long enough to see the loop
-    // turn while a worker unpacks.
-    void unzipTree() {
-        const QString dest = scratch() + u"/dest";
-        writeFile(dest + u"/README", "old and longer than the new one\n", plain);
-        const qint64 size = qint64(192) << 20;
-        writeFile(scratch() + u"/tool.zip", ZipBuilder()
-                                                .directory(u"bin"_qs)
-                                                .file(u"bin/tool"_qs, "#!/bin/sh\necho hi\n", 0755)
-                                                .symlink(u"bin/alias"_qs, u"tool"_qs)
-                                                .file(u"README"_qs, "read me\n", 0644)
-                                                .file(u"deep/a/b/c.txt"_qs, "deep\n")
-                                                .directory(u"empty"_qs)
-                                                .file(u"zeros"_qs, QByteArray(size, '\0'))
-                                                .build());
-        const auto outcome = unzip(scratch() + u"/tool.zip");
-        QVERIFY(outcome.finished && !outcome.error);
-        QCOMPARE(treeOf(dest).join(u' '), u"README bin bin/alias bin/tool deep deep/a deep/a/b "
-                                          u"deep/a/b/c.txt empty zeros"_qs);
-        QCOMPARE(contents(dest + u"/bin/tool") + contents(dest + u"/deep/a/b/c.txt") +
-                     contents(dest + u"/README"),
-                 QByteArray("#!/bin/sh\necho hi\ndeep\nread me\n"));
-        QVERIFY(QFileInfo(dest + u"/bin/tool").isExecutable());
-        QVERIFY(!QFileInfo(dest + u"/README").isExecutable());
-        QCOMPARE(QFileInfo(dest + u"/bin/alias").symLinkTarget(),
-                 QFileInfo(dest + u"/bin/tool").canonicalFilePath());
-        QCOMPARE(QFileInfo(dest + u"/zeros").size(), size);
-        QVERIFY2(outcome.loopTurns > 5, qPrintable(QString::number(outcome.loopTurns)));
-    }
-
-    void unzipRefuses_data() {
-        // archive: null when it is missing; checkedFirst: nothing is written, not even in the
-        // destination, because every entry is checked before the first write.
-        columns<QByteArray, bool>({"archive", "checkedFirst"});
-        const QString outside = m_suite.filePath(u"outside"_qs);
-        const auto refused = [](const char *name, const ZipBuilder &zip) {
-            row(name, zip.build(), true);
+    void unzip_data() {
+        // outcome: the error | what the destination holds afterwards (see describe()), ? when
+        // a damaged archive may have left part of its entries there.
+        columns<QByteArray, QString>({"archive", "outcome"});
+        // An older, longer file is replaced; a large entry comes in many blocks.
+        row("a tree",
+            ZipBuilder()
+                .directory(u"bin"_qs)
+                .file(u"bin/tool"_qs, "#!/bin/sh\necho hi\n", 0755)
+                .symlink(u"bin/alias"_qs, u"tool"_qs)
+                .file(u"README"_qs, "read me\n", 0644)
+                .file(u"deep/a/b/c.txt"_qs, "deep\n")
+                .directory(u"empty"_qs)
+                .file(u"zeros"_qs, QByteArray(8 * mebibyte, '\0'))
+                .build(),
+            u"|README:8 bin/ bin/alias@bin/tool bin/tool*:18 deep/ deep/a/ deep/a/b/ "
+            u"deep/a/b/c.txt:5 empty/ zeros:8388608"_qs);
+        // Every entry is checked before the first write, so nothing is written.
+        const QString outside = m_suite.filePath(u"outside"_qs),
+                      refused = u"Could not unpack tool.zip.|README:32"_qs;
+        const auto add = [&](const char *name, const ZipBuilder &zip) {
+            row(name, zip.build(), refused);
         };
-        refused("absolute path", ZipBuilder().file(outside + u"/escaped", "x"));
-        refused("absolute link", ZipBuilder().symlink(u"out"_qs, outside));
-        refused("chain of links",
-                ZipBuilder().symlink(u"here"_qs, u"."_qs).symlink(u"out"_qs, u"here/.."_qs));
-        refused("parent component in the last entry", ZipBuilder()
-                                                          .file(u"fine"_qs, "fine")
-                                                          .directory(u"dir"_qs)
-                                                          .file(u"a/../../escaped"_qs, "x"));
-        refused("more than 2 GiB", ZipBuilder()
-                                       .file(u"small"_qs, "small")
-                                       .file(u"big"_qs, "", 0644, ZipExtractor::maxUnpackedBytes));
+        add("absolute path", ZipBuilder().file(outside + u"/escaped", "x"));
+        add("absolute link", ZipBuilder().symlink(u"out"_qs, outside));
+        add("chain of links",
+            ZipBuilder().symlink(u"here"_qs, u"."_qs).symlink(u"out"_qs, u"here/.."_qs));
+        add("parent component in the last entry", ZipBuilder()
+                                                      .file(u"fine"_qs, "fine")
+                                                      .directory(u"dir"_qs)
+                                                      .file(u"a/../../escaped"_qs, "x"));
+        add("more than 2 GiB", ZipBuilder()
+                                   .file(u"small"_qs, "small")
+                                   .file(u"big"_qs, "", 0644, ZipExtractor::maxUnpackedBytes));
         QByteArray flipped = ZipBuilder()
                                  .file(u"one"_qs, QByteArray(100000, 'a'))
                                  .file(u"two"_qs, QByteArray(100000, 'b'))
                                  .build();
         flipped[60] = char(flipped[60] ^ 0x55);
-        row("corrupt data", flipped, false);
-        row("not a zip", QByteArray("just some text\n"), false);
-        row("missing", QByteArray(), false);
+        row("corrupt data", flipped, u"Could not unpack tool.zip.|?"_qs);
+        row("not a zip", QByteArray("just some text\n"), refused);
     }
 
-    // A refused archive writes nothing outside the destination.
-    void unzipRefuses() {
+    // Nothing is ever written outside the destination.
+    void unzip() {
         QFETCH(QByteArray, archive);
-        QFETCH(bool, checkedFirst);
-        const QString name = archive.isNull() ? u"ffmpeg.zip"_qs : u"evil.zip"_qs;
-        if (!archive.isNull())
-            writeFile(scratch() + u'/' + name, archive, plain);
-        const auto outcome = unzip(scratch() + u'/' + name);
-        QVERIFY(outcome.finished);
-        QCOMPARE(outcome.errorAs<ToolError>().value_or(ToolError::Unzip{}).message(),
-                 u"Could not unpack " + name + u'.');
-        QStringList tree = treeOf(scratch());
-        if (!checkedFirst)
-            tree = tree.filter(QRegularExpression(u"^(?!dest)"_qs));
-        QCOMPARE(tree, checkedFirst ? QStringList({u"dest"_qs, name})
-                                    : QStringList(archive.isNull() ? 0 : 1, name));
-        QVERIFY(!QFileInfo::exists(m_suite.filePath(u"outside"_qs)));
+        QFETCH(QString, outcome);
+        const QString dest = scratch() + u"/dest", zip = scratch() + u"/tool.zip";
+        writeFile(dest + u"/README", "old and longer than the new one\n", plain);
+        writeFile(zip, archive, plain);
+        const auto unpacked =
+            runTask(ToolRunner::unzip(QUrl::fromLocalFile(zip), QUrl::fromLocalFile(dest)));
+        const std::optional<ToolError> error = unpacked.errorAs<ToolError>();
+        QTEST(QString((error ? error->message() : QString()) + u'|' +
+                      (outcome.endsWith(u'?') ? u"?"_qs : describe(dest))),
+              "outcome");
+        QVERIFY(unpacked.finished && !QFileInfo::exists(m_suite.filePath(u"outside"_qs)));
     }
 
     void fetch_data() {
@@ -533,7 +442,6 @@ private Q_SLOTS:
         columns<QString, bool, QString, int, int>({"path", "older", "chain", "error", "reports"});
         row("with length", u"/paced"_qs, false, u"/paced"_qs, 0, 2);
         row("without length", u"/unannounced"_qs, false, u"/unannounced"_qs, 0, 0);
-        row("empty", u"/empty"_qs, false, u"/empty"_qs, 0, 0);
         row("redirects, over an older file", u"/latest"_qs, true,
             u"/latest /release /files/tool.zip"_qs, 0, -1);
         // The message names the address that was asked for, and neither the error page nor a
@@ -541,7 +449,7 @@ private Q_SLOTS:
         row("not found after a redirect", u"/moved"_qs, true, u"/moved /404"_qs, 404, 0);
         row("connection cut mid-body", u"/cut"_qs, true, u"/cut"_qs, -1, -1);
         row("endless redirects", u"/loop"_qs, false, u"/loop"_qs, -1, -1);
-        row("missing folder, nothing asked", u"/empty"_qs, false, QString(), -1, -1);
+        row("missing folder, nothing asked", u"/paced"_qs, false, QString(), -1, -1);
     }
 
     void fetch() {
@@ -550,20 +458,15 @@ private Q_SLOTS:
         QFETCH(QString, chain);
         QFETCH(int, error);
         QFETCH(int, reports);
+        const QByteArray body = randomBytes(160 * 1024);
         // Slow enough for several reports: Qt sends at most one every 100 ms.
-        const HttpServer::Response paced{
-            .body = randomBytes(160 * 1024), .chunkSize = 8 * 1024, .interval = 20ms};
-        HttpServer::Response unannounced = paced;
-        unannounced.sendLength = false;
-        const QHash<QString, HttpServer::Response> routes{
-            {u"/paced"_qs, paced},
-            {u"/unannounced"_qs, unannounced},
-            {u"/empty"_qs, HttpServer::Response()},
-            {u"/files/tool.zip"_qs, {.body = "payload"}},
-            {u"/404"_qs, {.status = 404, .body = randomBytes(20000)}},
-            {u"/cut"_qs, {.body = randomBytes(100000), .cutAfter = 30000}}};
-        for (auto it = routes.cbegin(); it != routes.cend(); ++it)
-            m_server->route(it.key(), it.value());
+        HttpServer::Response paced{.body = body, .chunkSize = 8 * 1024, .interval = 20ms};
+        m_server->route(u"/paced"_qs, paced);
+        paced.sendLength = false;
+        m_server->route(u"/unannounced"_qs, paced);
+        m_server->route(u"/files/tool.zip"_qs, {.body = body});
+        m_server->route(u"/404"_qs, {.status = 404, .body = randomBytes(20000)});
+        m_server->route(u"/cut"_qs, {.body = randomBytes(100000), .cutAfter = 30000});
         m_server->redirect(u"/latest"_qs, QUrl(u"/release"_qs), 301);
         m_server->redirect(u"/release"_qs, QUrl(u"/files/tool.zip"_qs));
         m_server->redirect(u"/moved"_qs, QUrl(u"/404"_qs));
@@ -572,7 +475,6 @@ private Q_SLOTS:
         const QString target = scratch() + (chain.isEmpty() ? u"/no/such/tool.zip" : u"/tool.zip");
         if (older)
             writeFile(target, "the older file", plain);
-
         QList<double> progress;
         const auto outcome = runTask(FileDownload::fetch(
             source, QUrl::fromLocalFile(target), [&](double value) { progress.append(value); }));
@@ -582,21 +484,17 @@ private Q_SLOTS:
         QStringList seen = m_server->requests();
         seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
         QCOMPARE(seen.join(u' '), chain);
-        if (error == 0) {
+        const std::optional<ToolError> e = outcome.errorAs<ToolError>();
+        QCOMPARE(error < 0, bool(outcome.errorAs<PlatformError>()));
+        QVERIFY(error <= 0 ||
+                (e && e->errorCase() == ToolError::Case(ToolError::Http{error, source}) &&
+                 e->message() == u"Server returned %1 for 127.0.0.1."_qs.arg(error)));
+        if (error == 0)
             QCOMPARE(outcome.value, std::optional(m_server->url(seen.last())));
-            QCOMPARE(contents(target), routes[seen.last()].body);
-        } else if (error > 0) {
-            const std::optional<ToolError> e = outcome.errorAs<ToolError>();
-            QVERIFY(e && e->errorCase() == ToolError::Case(ToolError::Http{error, source}));
-            QCOMPARE(e->message(), u"Server returned %1 for 127.0.0.1."_qs.arg(error));
-        } else {
-            QVERIFY(outcome.errorAs<PlatformError>() &&
-                    !outcome.errorAs<PlatformError>()->message().isEmpty());
-        }
-        if (older && error != 0)
-            QCOMPARE(contents(target), QByteArray("the older file"));
+        QCOMPARE(contents(target), error == 0 ? body : older ? "the older file" : QByteArray());
         QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden),
                  older || error == 0 ? QStringList{u"tool.zip"_qs} : QStringList());
+        // Only an announced length makes a fraction, and it climbs to exactly 1.
         QVERIFY(reports != 0 || progress.isEmpty());
         if (reports == 2) {
             QVERIFY(progress.size() > 1 && progress.first() > 0);
@@ -643,227 +541,177 @@ private Q_SLOTS:
         QCOMPARE(QDir(scratch()).entryList(QDir::Files | QDir::Hidden), QStringList(u"tls.zip"_qs));
     }
 
-    void missingTools_data() {
-        // files: one letter each for yt-dlp, deno, ffmpeg in the tool folder and the two system
-        // ffmpeg candidates: - absent, r not executable, x executable, d a folder.
-        // chosen: the system ffmpeg candidate in use, -1 for none.
-        columns<QString, QString, int>({"files", "missing", "chosen"});
-        // A check finds every tool missing even then.
-        row("a file where the tool folder belongs", u"-----"_qs, u"yt-dlp Deno ffmpeg"_qs, -1);
-        row("not executable, a folder", u"rdx--"_qs, u"yt-dlp Deno"_qs, -1);
-        row("both system ffmpegs: the first wins", u"-x-xx"_qs, u"yt-dlp"_qs, 0);
-        row("first system ffmpeg not executable", u"x-rrx"_qs, u"Deno"_qs, 1);
-        row("neither system ffmpeg executable", u"xx-rr"_qs, u"ffmpeg"_qs, -1);
-    }
-
-    void missingTools() {
-        QFETCH(QString, files);
-        QFETCH(int, chosen);
-        const QStringList paths =
-            QStringList{tool(u"yt-dlp"_qs), tool(u"deno"_qs), tool(u"ffmpeg"_qs)} + candidates();
-        for (qsizetype i = 0; i < paths.size(); ++i) {
-            if (files[i] == u'd')
-                QVERIFY(QDir().mkpath(paths[i]));
-            else if (files[i] != u'-')
-                writeFile(paths[i], "#!/bin/sh\n", files[i] == u'x' ? executable : plain);
-        }
-        if (files == u"-----")
-            writeFile(home() + u"/.qttest/share/Tovik", "a file where the folder belongs");
-        const auto m = manager();
-        QCOMPARE(m->binDirectory(), bin());
-        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Checking{}));
-        QSignalSpy phases(m.get(), &ToolManager::phaseChanged);
-        AWAIT(m->check());
-        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::NeedsInstall{}));
-        QCOMPARE(phases.count(), 1);
-        QVERIFY(requests().isEmpty() && !m->ytdlpVersion() && !m->updateMessage());
-        QTEST(names(m->missingTools()), "missing");
-        QCOMPARE(m->usesSystemFFmpeg(), chosen >= 0);
-        // The lookup happens once; an ffmpeg that appears later is noticed at the next start.
-        writeFile(candidates()[0], "system ffmpeg");
-        QCOMPARE(m->paths().ffmpeg,
-                 QUrl::fromLocalFile(chosen >= 0 ? candidates()[chosen] : tool(u"ffmpeg"_qs)));
-        QVERIFY(manager()->usesSystemFFmpeg());
-    }
-
-    void freshInstall_data() {
-        // names: "|"-joined, yt-dlp's file, deno's archive, ffmpeg's path, the two texts and
-        // the system ffmpeg candidates; temporaryParent: where the work folders go, empty for
-        // the account's own temporary folder.
-        columns<Platform::Kind, QString, QString>({"kind", "names", "temporaryParent"});
-        // Written as <yt-dlp suffix> <deno target> <ffmpeg os/arch>, expanded below.
-        const QString mac = u"|Using Homebrew|Show in Finder|/opt/homebrew/bin/ffmpeg"_qs;
-        const QString gnu = u"|Using system ffmpeg|Show in Folder|/usr/bin/ffmpeg"_qs;
-        const auto add = [](const char *name, Platform::Kind kind, const QString &compact,
-                            const QString &rest, const QString &parent = {}) {
-            const QStringList p = compact.split(u' ');
-            row(name, kind,
-                u"yt-dlp_" + p[0] + u"|deno-" + p[1] + u".zip|/redirect/latest/" + p[2] +
-                    u"/release/ffmpeg.zip" + rest + u"|/usr/local/bin/ffmpeg",
-                parent);
+    void install_data() {
+        // files: a letter each for yt-dlp, deno and ffmpeg in the tool folder and the two system
+        // ffmpeg candidates: - absent, x the published tool (any script for a candidate), r the
+        // same not executable, R read-only, d a folder, o an old script, l a link to a user's
+        // file; then "shm" puts the work folders on another file system, "blocked" a file where
+        // the tool folder belongs, "broken" publishes a yt-dlp that does not start.
+        // outcome: the tools missing at the check | the ffmpeg used: 0 the tool folder's, 1 or 2
+        // a system one | what the manager reports while installing: its phase, each tool as it
+        // starts and progress 0 and 1 | the tools downloaded | the tools missing after it.
+        columns<QString, Spoils, bool, QString>({"files", "spoiled", "reinstall", "outcome"});
+        const auto add = [](const char *name, const char *files, const QString &outcome,
+                            const Spoils &spoiled = {}, bool reinstall = false) {
+            row(name, QString::fromLatin1(files), spoiled, reinstall, outcome);
         };
-        using K = Platform::Kind;
-        add("macOS arm64", K::macOSArm64, u"macos aarch64-apple-darwin macos/arm64"_qs, mac);
-        add("macOS x86_64", K::macOSX86_64, u"macos x86_64-apple-darwin macos/amd64"_qs, mac);
-        const QString linuxX86 = u"linux x86_64-unknown-linux-gnu linux/amd64"_qs;
-        add("Linux x86_64", K::linuxX86_64, linuxX86, gnu);
-        add("temporary folder on another file system", K::linuxX86_64, linuxX86, gnu,
-            u"/dev/shm"_qs);
-        add("Linux aarch64", K::linuxAarch64,
-            u"linux_aarch64 aarch64-unknown-linux-gnu linux/arm64"_qs, gnu);
-    }
-
-    void freshInstall() {
-        QFETCH(Platform::Kind, kind);
-        QFETCH(QString, temporaryParent);
-        m_platform = Platform::forKind(kind);
-        QTEST(fields(m_platform), "names");
-        std::optional<QTemporaryDir> otherTemporary;
-        if (!temporaryParent.isEmpty()) {
-            if (!QFileInfo(temporaryParent).isDir())
-                QSKIP(qPrintable(temporaryParent + u" does not exist here."));
-            otherTemporary.emplace(temporaryParent + u"/tovik-test-XXXXXX");
-            QVERIFY(otherTemporary->isValid());
-            if (QStorageInfo(otherTemporary->path()).rootPath() == QStorageInfo(home()).rootPath())
-                QSKIP(qPrintable(temporaryParent + u" is on the tool folder's file system here."));
-            qputenv("TMPDIR", otherTemporary->path().toUtf8());
-        }
-        publish();
-        const auto m = manager();
-        AWAIT(m->check());
-        // What the manager reports while installing, in order: its phases, each tool as it
-        // starts, then its progress values as 0, 1 or + (a rise below 1); at the end no tool.
-        QStringList trace;
-        double last = 0;
-        connect(m.get(), &ToolManager::installingToolChanged, this, [&] {
-            trace.append(m->installingTool() ? rawValue(*m->installingTool()) : u"none"_qs);
-        });
-        connect(m.get(), &ToolManager::installProgressChanged, this, [&] {
-            const double now = m->installProgress();
-            trace.append(now == 0     ? u"0"_qs
-                         : now == 1   ? u"1"_qs
-                         : now > last ? u"+"_qs
-                                      : QString::number(now));
-            last = now;
-        });
-        connect(m.get(), &ToolManager::phaseChanged, this, [&] {
-            trace.append(std::holds_alternative<ToolManager::Installing>(m->phase())
-                             ? u"installing"_qs
-                         : std::holds_alternative<ToolManager::Ready>(m->phase()) ? u"ready"_qs
-                                                                                  : failure(*m));
-        });
-        AWAIT(m->install(false));
-        // Back to 0 when a tool starts (the first starts from the initial 0), then climbing to
-        // exactly 1.
-        QVERIFY2(QRegularExpression(u"^installing yt-dlp( \\+)* 1 Deno 0( \\+)* 1 ffmpeg 0( \\+)* "
-                                    u"1 none ready$"_qs)
-                     .match(trace.join(u' '))
-                     .hasMatch(),
-                 qPrintable(trace.join(u' ')));
-        QCOMPARE(toolFolder().size(), 3);
-        checkToolFolder();
-        QVERIFY(QFileInfo(tool(u"yt-dlp"_qs)).permissions().testFlag(QFile::ExeOther));
-        QCOMPARE(downloads(), u"yt-dlp Deno ffmpeg"_qs);
-        QVERIFY(workFolders(QDir::tempPath()).isEmpty());
-        // The first installation ends with the first update.
-        QCOMPARE(m->ytdlpVersion(), std::optional(u"2025.01.15"_qs));
-        QCOMPARE(m->updateMessage(), std::optional(u"yt-dlp is up to date."_qs));
-    }
-
-    void installFailure_data() {
-        // spoiled: routes served instead of the published ones, by path: body and status;
-        // reinstall: all tools present, all installed again; downloaded: main files fetched
-        // before the failure; missing: after the failed run.
-        columns<Spoils, bool, QString, QString, QString>(
-            {"spoiled", "reinstall", "message", "downloaded", "missing"});
-        const auto add = [](const char *name, const Spoils &spoiled, const QString &message,
-                            const char *downloaded, const char *missing, bool reinstall = false) {
-            row(name, spoiled, reinstall, message, QString::fromLatin1(downloaded),
-                QString::fromLatin1(missing));
+        const QString all = u"yt-dlp Deno ffmpeg"_qs;
+        const QString each = u"installing yt-dlp 1 Deno 0 1 ffmpeg 0 1 none "_qs;
+        add("fresh account", "-----", all + u"|0|" + each + u"ready|" + all + u'|');
+        add("work folders on another file system", "----- shm",
+            all + u"|0|" + each + u"ready|" + all + u'|');
+        add("a file where the tool folder belongs", "----- blocked",
+            all + u"|0|installing yt-dlp 1 none Not a directory|yt-dlp|" + all);
+        add("not executable; a folder as system ffmpeg", "rxxd-",
+            u"yt-dlp|0|installing yt-dlp 1 none ready|yt-dlp|"_qs);
+        add("both system ffmpegs: the first wins", "-x-xx",
+            u"yt-dlp|1|installing yt-dlp 1 none ready|yt-dlp|"_qs);
+        add("first system ffmpeg not executable", "x-xrx",
+            u"Deno|2|installing Deno 1 none ready|Deno|"_qs);
+        add("neither system ffmpeg executable", "xx-rr",
+            u"ffmpeg|0|installing ffmpeg 1 none ready|ffmpeg|"_qs);
+        add("nothing missing goes straight to finish", "xxx--", u"|0|installing ready||"_qs);
+        // Whatever stands in the tool folder is replaced: a link itself, never the file it
+        // points to, and a read-only file too.
+        add("reinstall replaces every tool", "olR--", u"|0|" + each + u"ready|" + all + u'|', {},
+            true);
+        add("reinstall leaves a system ffmpeg alone", "----x",
+            u"yt-dlp Deno|2|installing yt-dlp 1 Deno 0 1 none ready|yt-dlp Deno|"_qs, {}, true);
+        add("installed yt-dlp does not start", "----- broken",
+            all + u"|0|" + each + u"yt-dlp was installed but does not start.|" + all + u'|');
+        // Damage on the release site: the run ends with its message, and a second run installs
+        // exactly the tools still missing.
+        const auto early = [&](const QString &message) -> QString {
+            return all + u"|0|installing yt-dlp none " + message + u"||" + all;
         };
-        const char *all = "yt-dlp Deno ffmpeg", *ytdlp = "yt-dlp", *ffmpeg = "ffmpeg";
-        const char *ytdlpAndDeno = "yt-dlp Deno", *denoAndFFmpeg = "Deno ffmpeg";
-        const auto flipByte = [](QByteArray data) {
-            data[data.size() / 2] = static_cast<char>(data[data.size() / 2] ^ 0x01);
-            return data;
+        const auto late = [&](const QString &message) -> QString {
+            return all + u"|0|" + each + message + u'|' + all + u"|ffmpeg";
         };
+        QByteArray altered = m_fake;
+        altered[altered.size() / 2] = static_cast<char>(altered[altered.size() / 2] ^ 0x01);
         const QString notFound = u"Server returned 404 for 127.0.0.1."_qs;
         const QString latest = u"The latest release of yt-dlp/yt-dlp "_qs;
         const QString mismatch = u" failed its checksum check, so it was not installed."_qs;
-        add("API answers 404", {{ytdlpApi(), "{}", 404}}, notFound, "", all);
-        add("API answers no JSON", {{ytdlpApi(), "<html>", 200}},
-            latest + u"could not be read: illegal value.", "", all);
-        add("release without a tag", {{ytdlpApi(), "{\"name\": \"x\"}", 200}},
-            latest + u"names no tag.", "", all);
+        add("API answers 404", "-----", early(notFound), {{ytdlpApi(), "{}", 404}});
+        add("API answers no JSON", "-----", early(latest + u"could not be read: illegal value."),
+            {{ytdlpApi(), "<html>", 200}});
+        add("release without a tag", "-----", early(latest + u"names no tag."),
+            {{ytdlpApi(), "{\"name\": \"x\"}", 200}});
         for (const QString &tag : {u"2025/x"_qs, u".."_qs, QString(), u"2025\x01"_qs})
-            add(qPrintable(u"tag \"" + tag + u'"'), {{ytdlpApi(), release(tag), 200}},
-                latest + u"has a tag that cannot be used in an address.", "", all);
-        add("yt-dlp missing from the checksum list",
-            {{ytdlpSums(), sha256(m_fake) + "  yt-dlp\n" + sha256("x") + "  yt-dlp.exe\n", 200}},
-            u"No published checksum was found for yt-dlp."_qs, "", all);
-        add("yt-dlp download answers 404", {{ytdlpFile(), {}, 404}}, notFound, ytdlp, all);
+            add(qPrintable(u"tag \"" + tag + u'"'), "-----",
+                early(latest + u"has a tag that cannot be used in an address."),
+                {{ytdlpApi(), release(tag), 200}});
+        add("yt-dlp missing from the checksum list", "-----",
+            early(u"No published checksum was found for yt-dlp."_qs),
+            {{ytdlpSums(), sha256(m_fake) + "  yt-dlp\n" + sha256("x") + "  yt-dlp.exe\n", 200}});
         // The old executable stays in place, whole and executable.
-        add("reinstall of an altered yt-dlp", {{ytdlpFile(), flipByte(m_fake), 200}},
-            u"yt-dlp" + mismatch, ytdlp, "", true);
-        add("deno altered by one byte", {{denoArchive(), flipByte(m_denoZip), 200}},
-            u"Deno" + mismatch, ytdlpAndDeno, denoAndFFmpeg);
-        const QByteArray halfDeno = m_denoZip.left(m_denoZip.size() / 2);
-        add("deno archive damaged",
-            {{denoArchive(), halfDeno, 200}, {denoSums(), sha256(halfDeno), 200}},
-            u"Could not unpack " + m_platform.denoArchive + u'.', ytdlpAndDeno, denoAndFFmpeg);
-        add("ffmpeg checksum only at the latest address",
+        add("reinstall of an altered yt-dlp", "xxx--",
+            u"|0|installing yt-dlp 1 none yt-dlp" + mismatch + u"|yt-dlp|",
+            {{ytdlpFile(), altered, 200}}, true);
+        add("ffmpeg checksum only at the latest address", "-----", late(notFound),
             {{ffmpegSums(), {}, 404},
-             {m_platform.ffmpegPath + u".sha256", sha256(m_ffmpegZip), 200}},
-            notFound, all, ffmpeg);
-        add("ffmpeg altered by one byte", {{ffmpegBuild(), flipByte(m_ffmpegZip), 200}},
-            u"ffmpeg" + mismatch, all, ffmpeg);
+             {m_platform.ffmpegPath + u".sha256", sha256(m_ffmpegZip), 200}});
         const QByteArray nested = ZipBuilder().file(u"bin/ffmpeg"_qs, m_ffmpeg, 0755).build();
-        add("ffmpeg archive without ffmpeg at its top",
-            {{ffmpegBuild(), nested, 200}, {ffmpegSums(), sha256(nested) + "  ffmpeg.zip", 200}},
-            u"No such file or directory"_qs, all, ffmpeg);
+        add("ffmpeg archive without ffmpeg at its top", "-----",
+            late(u"No such file or directory"_qs),
+            {{ffmpegBuild(), nested, 200}, {ffmpegSums(), sha256(nested) + "  ffmpeg.zip", 200}});
     }
 
-    // Every failure ends the run with its message and leaves no work folder; a second run
-    // installs exactly the tools still missing.
-    void installFailure() {
+    void install() {
+        QFETCH(QString, files);
         QFETCH(Spoils, spoiled);
         QFETCH(bool, reinstall);
-        QFETCH(QString, missing);
-        if (reinstall)
-            installAllTools();
+        const QString users = m_account->filePath(u"users-deno"_qs);
+        writeFile(users, "the user's own deno");
+        const QStringList paths =
+            QStringList{tool(u"yt-dlp"_qs), tool(u"deno"_qs), tool(u"ffmpeg"_qs)} + candidates();
+        const QHash<QChar, QFile::Permissions> modes{{u'r', plain},
+                                                     {u'R', QFile::ReadOwner | QFile::ExeOwner}};
+        for (qsizetype i = 0; i < paths.size(); ++i) {
+            if (files[i] == u'd')
+                QVERIFY(QDir().mkpath(paths[i]));
+            else if (files[i] == u'l')
+                QVERIFY(QFile::link(users, paths[i]));
+            else if (files[i] != u'-')
+                writeFile(paths[i],
+                          files[i] == u'o' ? "#!/bin/sh\necho old\n"
+                                           : published().value(QFileInfo(paths[i]).fileName()),
+                          modes.value(files[i], executable));
+        }
+        if (files.endsWith(u"blocked"))
+            writeFile(home() + u"/.qttest/share/Tovik", "a file where the folder belongs");
+        if (files.endsWith(u"broken")) {
+            m_ytdlp = "this is not a program";
+            publish();
+        }
+        std::optional<QTemporaryDir> otherTemporary;
+        if (files.endsWith(u"shm")) {
+            otherTemporary.emplace(u"/dev/shm/tovik-test-XXXXXX"_qs);
+            if (!otherTemporary->isValid() ||
+                QStorageInfo(otherTemporary->path()).rootPath() == QStorageInfo(home()).rootPath())
+                QSKIP("needs /dev/shm on another file system than the tool folder");
+            qputenv("TMPDIR", otherTemporary->path().toUtf8());
+        }
         for (const auto &[path, body, status] : spoiled)
             serve(path, body, status);
         const auto m = manager();
+        QSignalSpy phases(m.get(), &ToolManager::phaseChanged);
         AWAIT(m->check());
-        QSignalSpy updates(m.get(), &ToolManager::isUpdatingChanged);
+        const QString missing = names(m->missingTools());
+        QCOMPARE(phaseOf(*m), missing.isEmpty() ? u"ready"_qs : u"needs-install"_qs);
+        QVERIFY(phases.count() == 1 && requests().isEmpty());
+        // The system ffmpeg is looked up once; one that appears later is used at the next start.
+        if (!QFileInfo(candidates()[0]).isDir()) {
+            writeFile(candidates()[0], "appears later");
+            QVERIFY(manager()->usesSystemFFmpeg());
+        }
+        QStringList trace;
+        connect(m.get(), &ToolManager::phaseChanged, this, [&] { trace.append(phaseOf(*m)); });
+        connect(m.get(), &ToolManager::installingToolChanged, this, [&] {
+            trace.append(m->installingTool() ? rawValue(*m->installingTool()) : u"none"_qs);
+        });
+        double last = 0; // a rise below 1 is left out of the trace
+        connect(m.get(), &ToolManager::installProgressChanged, this, [&] {
+            if (const double now = m->installProgress(); now == 0 || now >= 1 || now <= last)
+                trace.append(QString::number(now));
+            last = m->installProgress();
+        });
         AWAIT(m->install(reinstall));
-        QTEST(failure(*m), "message");
-        QCOMPARE(m->installingTool(), std::nullopt);
-        QTEST(downloads(), "downloaded");
-        QCOMPARE(names(m->missingTools()), missing);
+        const QString left = names(m->missingTools());
+        const QString ffmpeg = QString::number((QStringList(tool(u"ffmpeg"_qs)) + candidates())
+                                                   .indexOf(m->paths().ffmpeg.toLocalFile()));
+        QTEST(QStringList({missing, ffmpeg, trace.join(u' '), downloads(), left}).join(u'|'),
+              "outcome");
         QVERIFY2(workFolders().isEmpty(), qPrintable(workFolders().join(u", ")));
-        QCOMPARE(updates.count(), 0);
-        QVERIFY(!reinstall || (contents(tool(u"yt-dlp"_qs)) == m_fake &&
-                               QFileInfo(tool(u"yt-dlp"_qs)).isExecutable()));
-        forgetRequests();
-        publish();
-        AWAIT(m->install(false));
-        QCOMPARE(m->phase(), ToolManager::Phase(ToolManager::Ready{}));
-        QCOMPARE(downloads(), missing);
-        QVERIFY(m->missingTools().isEmpty() && workFolders().isEmpty());
+        if (!spoiled.isEmpty() && !left.isEmpty()) {
+            m_seen = m_server->requests().size();
+            publish();
+            AWAIT(m->install(false));
+            QCOMPARE(phaseOf(*m), u"ready"_qs);
+            QCOMPARE(downloads(), left);
+            QVERIFY(m->missingTools().isEmpty() && workFolders().isEmpty());
+        }
+        // The first installation ends with the first update.
+        if (phaseOf(*m) == u"ready")
+            QCOMPARE(QStringList({m->ytdlpVersion().value_or(QString()),
+                                  m->updateMessage().value_or(QString())}),
+                     QStringList({u"2025.01.15"_qs, u"yt-dlp is up to date."_qs}));
+        checkToolFolder();
+        QVERIFY(!QFileInfo(tool(u"deno"_qs)).isSymLink());
+        QCOMPARE(contents(users), QByteArray("the user's own deno"));
     }
 
     void destroyedWhileInstalling_data() {
         // at: a path of the release site answered late, or else a file in the work folder whose
-        // step waits on the pool, and passes: how many steps then run; present: installed
-        // before; installations: started at once.
-        columns<QString, int, QStringList, int>({"at", "passes", "present", "installations"});
+        // step waits on the pool, and passes: how many steps then run; installations: started
+        // at once, with yt-dlp installed before.
+        columns<QString, int, int>({"at", "passes", "installations"});
         const QString archive = m_platform.denoArchive;
-        const QStringList none, ytdlp{u"yt-dlp"_qs};
-        row("two installations asking for yt-dlp's release", ytdlpApi(), 0, none, 2);
-        row("downloading deno", denoArchive(), 0, ytdlp, 1);
-        row("unpacking deno", archive, 1, ytdlp, 1);
-        row("placing deno", archive, 2, ytdlp, 1);
+        row("two installations asking for deno's release",
+            u"/repos/denoland/deno/releases/latest"_qs, 0, 2);
+        row("downloading deno", denoArchive(), 0, 1);
+        row("unpacking deno", archive, 1, 1);
+        row("placing deno", archive, 2, 1);
     }
 
     // A manager destroyed at an await of an installation, as at quit, removes the work folder
@@ -871,17 +719,15 @@ private Q_SLOTS:
     void destroyedWhileInstalling() {
         QFETCH(QString, at);
         QFETCH(int, passes);
-        QFETCH(QStringList, present);
         QFETCH(int, installations);
-        for (const QString &name : present)
-            writeFile(tool(name), published()[name]);
+        writeFile(tool(u"yt-dlp"_qs), m_ytdlp);
         auto m = manager();
         AWAIT(m->check());
         std::optional<PoolGate> gate; // after the manager: it gives the pool back first
         const bool held = at.startsWith(u'/');
         if (held) {
             // Served in two halves, the second a fifth of a second after the first.
-            const QByteArray body = at == denoArchive() ? m_denoZip : release(u"2025.01.15"_qs);
+            const QByteArray body = at == denoArchive() ? m_denoZip : release(u"v2.1.4"_qs);
             m_server->route(at, {.body = body,
                                  .chunkSize = std::max<qsizetype>(1, (body.size() + 1) / 2),
                                  .interval = 200ms});
@@ -923,106 +769,37 @@ private Q_SLOTS:
         QCOMPARE(toolFolder(), installed);
     }
 
-    void staleWorkFolders_data() {
-        columns<QString, QString, bool>({"name", "kind", "removed"});
-        const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
-        const QString ours = u"Tovik-" + uuid.toUpper();
-        row("locked by a process that has gone", ours, u"dead lock"_qs, true);
-        row("locked by a running installation", ours, u"live lock"_qs, false);
-        row("a file", ours, u"file"_qs, false);
-        row("a link to a folder", ours, u"link"_qs, false);
-        row("lower-case UUID", QString(u"Tovik-" + uuid.toLower()), u"folder"_qs, false);
-        row("a longer name", QString(ours + u".old"), u"folder"_qs, false);
-    }
-
     // At start, check() removes what installations killed on the way left in the temporary
     // folder, and nothing else.
     void staleWorkFolders() {
-        QFETCH(QString, name);
-        QFETCH(QString, kind);
-        const QString path = QDir(temporary()).filePath(name);
+        const QDir temp(temporary());
         const QString elsewhere = m_account->filePath(u"elsewhere"_qs);
         writeFile(elsewhere + u"/keep", "the user's");
-        std::optional<QLockFile> running;
-        if (kind == u"file")
-            writeFile(path, "a file");
-        else if (kind == u"link")
-            QVERIFY(QFile::link(elsewhere, path));
-        else
-            writeFile(path + u"/ffmpeg.zip", "partial");
-        if (kind == u"live lock")
-            QVERIFY(running.emplace(path + u"/.lock").tryLock(0));
-        if (kind == u"dead lock") {
-            // As a process leaves it when it is killed while holding the lock: the record
-            // starts with the holder's process ID.
-            QProcess gone;
-            gone.start(u"/bin/true"_qs, {});
-            QVERIFY(gone.waitForStarted());
-            const qint64 pid = gone.processId();
-            QVERIFY(gone.waitForFinished() && running.emplace(path + u"/.lock").tryLock(0));
-            const QByteArray record = contents(path + u"/.lock");
-            running.reset();
-            writeFile(path + u"/.lock", QByteArray::number(pid) + record.mid(record.indexOf('\n')));
-        }
+        // Locked by a process that has gone, locked by a running installation, a file, a link
+        // to a folder, a lower-case UUID, a longer name.
+        QStringList names;
+        for (int i = 0; i < 6; ++i)
+            names.append(u"Tovik-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+        names[4] = names[4].left(6) + names[4].mid(6).toLower();
+        names[5] += u".old";
+        for (const QString &name : {names[0], names[1], names[4], names[5]})
+            writeFile(temp.filePath(name + u"/ffmpeg.zip"), "partial");
+        writeFile(temp.filePath(names[2]), "a file");
+        QVERIFY(QFile::link(elsewhere, temp.filePath(names[3])));
+        QLockFile running(temp.filePath(names[1] + u"/.lock")),
+            gone(temp.filePath(names[0] + u"/.lock"));
+        QVERIFY(running.tryLock(0) && gone.tryLock(0));
+        // As a process leaves it when it is killed while holding the lock: the record starts
+        // with the holder's process ID, here one that no process can have.
+        const QByteArray record = contents(gone.fileName());
+        gone.unlock();
+        writeFile(gone.fileName(), "2147483647" + record.mid(record.indexOf('\n')));
         AWAIT(manager()->check());
-        QTEST(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink(), "removed");
+        names.removeFirst();
+        names.sort();
+        QCOMPARE(temp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name),
+                 names);
         QCOMPARE(contents(elsewhere + u"/keep"), QByteArray("the user's"));
-    }
-
-    void install_data() {
-        // setup: "broken" publishes a yt-dlp that does not start, "present" installs every tool
-        // and checks for updates today, "system" adds a system ffmpeg, "odd" puts a link to a
-        // user's file and a read-only file in the tool folder. outcome: the phase, the tools
-        // downloaded, the tool folder, yt-dlp's version, the update's message, changes of the
-        // installing tool (one per tool and one back to none).
-        columns<QString, bool, QString>({"setup", "reinstall", "outcome"});
-        row("installed yt-dlp does not start", u"broken"_qs, false,
-            u"yt-dlp was installed but does not start.|yt-dlp Deno ffmpeg|deno ffmpeg yt-dlp|none|none|4"_qs);
-        row("nothing missing goes straight to finish", u"present"_qs, false,
-            u"ready||deno ffmpeg yt-dlp|2025.01.15|none|0"_qs);
-        // Whatever stands in the tool folder is replaced: a link itself, never the file it
-        // points to, and a read-only file too.
-        row("reinstall replaces every tool", u"odd"_qs, true,
-            u"ready|yt-dlp Deno ffmpeg|deno ffmpeg yt-dlp|2025.01.15|yt-dlp is up to date.|4"_qs);
-        row("reinstall leaves a system ffmpeg alone", u"system"_qs, true,
-            u"ready|yt-dlp Deno|deno yt-dlp|2025.01.15|yt-dlp is up to date.|3"_qs);
-    }
-
-    void install() {
-        QFETCH(QString, setup);
-        QFETCH(bool, reinstall);
-        const QString users = m_account->filePath(u"users-deno"_qs);
-        writeFile(users, "the user's own deno");
-        if (setup == u"broken") {
-            m_ytdlp = "this is not a program";
-            publish();
-        } else if (setup == u"present") {
-            installAllTools();
-            tovikSettings().setValue(updateKey, QDateTime::currentDateTimeUtc());
-        } else if (setup == u"system") {
-            writeFile(candidates()[1], "system ffmpeg");
-        } else {
-            writeFile(tool(u"yt-dlp"_qs), "#!/bin/sh\necho old\n");
-            QVERIFY(QFile::link(users, tool(u"deno"_qs)));
-            writeFile(tool(u"ffmpeg"_qs), "old ffmpeg", QFile::ReadOwner | QFile::ExeOwner);
-        }
-        const auto m = manager();
-        AWAIT(m->check());
-        QSignalSpy installing(m.get(), &ToolManager::installingToolChanged);
-        AWAIT(m->install(reinstall));
-        const bool ready = std::holds_alternative<ToolManager::Ready>(m->phase());
-        QTEST(QStringList({ready ? u"ready"_qs : failure(*m), downloads(),
-                           QDir(bin()).entryList(QDir::Files | QDir::System).join(u' '),
-                           m->ytdlpVersion().value_or(u"none"_qs),
-                           m->updateMessage().value_or(u"none"_qs),
-                           QString::number(installing.count())})
-                  .join(u'|'),
-              "outcome");
-        QVERIFY(requests().isEmpty() == downloads().isEmpty());
-        if (reinstall)
-            checkToolFolder();
-        QVERIFY(!QFileInfo(tool(u"deno"_qs)).isSymLink());
-        QCOMPARE(contents(users), QByteArray("the user's own deno"));
     }
 
     void update_data() {
@@ -1040,7 +817,6 @@ private Q_SLOTS:
         // The version probe never fails the check, and the daily update still runs.
         add("version surrounded by blanks", "out  \t2024.12.06\r\nout ", "", upToDate,
             u"2024.12.06"_qs);
-        add("version only blanks", "out   \nout \nout \t", "", upToDate, unknown);
         add("version probe exits 1", "out 2025.01.15\nexit 1", "", upToDate, unknown);
         add("stored: not a date", "out 2025.01.15", "yesterday", upToDate, old);
         add("checked exactly a day ago", "out 2025.01.15", "86400", QString(), old);
@@ -1105,12 +881,10 @@ private Q_SLOTS:
         QVERIFY(!m->isUpdating() && !tovikSettings().contains(updateKey));
         installAllTools();
         auto first = m->updateYTDLP();
-        QSignalSpy updating(m.get(), &ToolManager::isUpdatingChanged);
-        QSignalSpy messages(m.get(), &ToolManager::updateMessageChanged);
+        QSignalSpy changes(m.get(), &ToolManager::isUpdatingChanged);
         QVERIFY(m->updateYTDLP().isReady());
-        QCOMPARE(updating.count() + messages.count(), 0);
         AWAIT(std::move(first));
-        QCOMPARE(updating.count(), 1);
+        QCOMPARE(changes.count(), 1);
         QCOMPARE(m->updateMessage(), std::optional(u"yt-dlp is up to date."_qs));
     }
 };

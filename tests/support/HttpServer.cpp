@@ -42,13 +42,9 @@ QUrl HttpServer::url(const QString &path) const {
 }
 
 void HttpServer::respond(QTcpSocket *socket, const Response &response) {
-    static const QHash<int, QByteArray> reasons{{200, "OK"},
-                                                {301, "Moved Permanently"},
-                                                {302, "Found"},
-                                                {404, "Not Found"},
-                                                {500, "Internal Server Error"}};
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
-                      reasons.value(response.status, "Status") + "\r\nConnection: close\r\n";
+    // Clients read the status code; the reason phrase is free text.
+    QByteArray head =
+        "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\nConnection: close\r\n";
     if (response.sendLength)
         head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     for (const auto &[name, value] : response.headers)

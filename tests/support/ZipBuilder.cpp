@@ -47,11 +47,6 @@ ZipBuilder &ZipBuilder::add(const QString &name, quint32 mode, const QByteArray 
     return *this;
 }
 
-ZipBuilder &ZipBuilder::file(const QString &name, const QByteArray &data, int permissions,
-                             qint64 announced) {
-    return add(name, 0100000u | quint32(permissions), data, true, announced);
-}
-
 QByteArray ZipBuilder::build() const {
     QByteArray out = m_local + m_central;
     put(out, "42222442",

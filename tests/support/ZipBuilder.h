@@ -10,7 +10,9 @@ public:
     // A regular file, deflated, with Unix permission bits; its headers announce the given
     // unpacked size instead of the real one when there is one.
     ZipBuilder &file(const QString &name, const QByteArray &data, int permissions = 0644,
-                     qint64 announced = -1);
+                     qint64 announced = -1) {
+        return add(name, 0100000u | quint32(permissions), data, true, announced);
+    }
     ZipBuilder &directory(const QString &name) { return add(name + u'/', 040755, {}, false); }
     ZipBuilder &symlink(const QString &name, const QString &target) {
         return add(name, 0120777, target.toUtf8(), false);
