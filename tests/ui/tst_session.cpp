@@ -75,8 +75,7 @@ public Q_SLOTS:
 
 private Q_SLOTS:
     void initTestCase() {
-        if (!m_bus.isRunning())
-            QSKIP(qPrintable(u"no private session bus: "_qs + m_bus.error()));
+        QVERIFY2(m_bus.isRunning(), qPrintable(m_bus.error()));
         m_desktop =
             QDBusConnection::connectToBus(QString::fromUtf8(m_bus.address()), u"desktop"_qs);
         QVERIFY(m_desktop.registerVirtualObject(u"/org/freedesktop/Notifications"_qs, this) &&
@@ -92,7 +91,6 @@ private Q_SLOTS:
             {u"two"_qs, "file two.mp4\nexit 0\n"},
             {u"three"_qs, "file Über 3 100%.mp4\nexit 0\n"},
             {u"failing"_qs, "err ERROR: [generic] x: Video <unavailable> & gone\nexit 1\n"},
-            {u"failing-too"_qs, "err ERROR: [generic] y: Private video\nexit 1\n"},
             {u"half"_qs, "out TKT|v|NA|NA|Half\nout TKP|v|downloading|50|100|NA|NA|NA\nhang\n"},
             {u"done"_qs, "out TKT|v|NA|NA|Done\nout TKP|v|downloading|100|100|NA|NA|NA\n"},
             {u"busy"_qs, "out TKT|v|NA|NA|Busy\nrate 500 2\nexit 0\n"}};
@@ -140,7 +138,6 @@ private Q_SLOTS:
         const QStringList f = c.split(u'|');
         const QString &said = f[2], &token = f[4];
         SingleInstance first;
-        QCOMPARE(first.role(), SingleInstance::Role::first);
         TovikApp tovik(localSources(), m_session->desktop);
         first.deliverTo(tovik);
         tovik.window().showMinimized();
@@ -155,9 +152,7 @@ private Q_SLOTS:
         QVERIFY(later.exitStatus() == QProcess::NormalExit && later.exitCode() == f[1].toInt());
         const QString out = QString::fromLocal8Bit(later.readAllStandardOutput());
         const QString err = QString::fromLocal8Bit(later.readAllStandardError());
-        const bool complaint = said.startsWith(u"tovik: "_qs);
-        QVERIFY2((complaint ? err : out).contains(said) &&
-                     (complaint || said.isEmpty() || err.isEmpty()),
+        QVERIFY2((said.startsWith(u"tovik: "_qs) ? err : out).contains(said),
                  qPrintable(out + err));
         QTRY_COMPARE(tovik.window().isMinimized(), token.isEmpty());
         QCOMPARE(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"), token);
@@ -175,9 +170,10 @@ private Q_SLOTS:
     // notice told: the notice replaced|summary|body|actions, the next after a '#'.
     void notices_data() {
         QTest::addColumn<QString>("c");
-        // The last two start first; the failure told is the first in the batch.
+        // The last two start first; the failure told is the first in the batch, of two ("missing"
+        // has no scenario).
         QTest::newRow("finished, failed, cancelled")
-            << u"one two failing failing-too three#c#two.mp4;Über 3 100%.mp4#0|2 finished, 2 "
+            << u"one two failing missing three#c#two.mp4;Über 3 100%.mp4#0|2 finished, 2 "
                "failed, 1 cancelled<gone><show>"_qs;
         // Notices arrive in the order they were sent: had the second batch been told, it would
         // be here before the third.
@@ -200,25 +196,19 @@ private Q_SLOTS:
             const QChar letter = f[1].at(i++);
             letter == u'-' ? m_desktop.unregisterService(notifications)
                            : m_desktop.registerService(notifications);
-            if (letter == u'a') {
-                window.show();
-                window.activateWindow();
-                QVERIFY(QTest::qWaitForWindowActive(&window));
-            }
+            window.setVisible(letter == u'a');
+            QVERIFY(letter != u'a' || QTest::qWaitForWindowActive(&window));
             add(batch);
             if (letter == u'c')
                 m_session->queue.cancel(m_session->queue.jobs().front());
             QTRY_VERIFY(!m_session->queue.hasActiveJobs());
-            window.hide();
-            QTRY_VERIFY(!window.isActiveWindow());
         }
         QTRY_COMPARE(m_heard.notices.size(), f.size() - 3);
         QStringList told;
         // app, replaced notice, icon, summary, body, actions, hints, timeout
         for (const QVariantList &n : std::as_const(m_heard.notices))
-            told.append(QStringList{n[1].toString(), n[3].toString(), n[4].toString(),
-                                    n[5].toStringList().join(u',')}
-                            .join(u'|'));
+            told.append(n[1].toString() + u'|' + n[3].toString() + u'|' + n[4].toString() + u'|' +
+                        n[5].toStringList().join(u','));
         QCOMPARE(told, f.sliced(3));
         // Another notice's action and another action of this one are not ours to answer.
         const QString show = u"show-in-folder"_qs;
@@ -233,10 +223,10 @@ private Q_SLOTS:
                 QUrl::fromLocalFile(m_session->output.filePath(name)).toString(QUrl::FullyEncoded));
         QTRY_VERIFY(!m_heard.shown.isEmpty() || files.isEmpty());
         QTest::qWait(100); // all three are in by now; only the last counts
-        const QVariantList shown =
-            manager ? QVariantList{files, QString()}
-                    : QVariantList{QUrl::fromLocalFile(m_session->output.path())};
-        QCOMPARE(m_heard.shown, QList<QVariantList>(!files.isEmpty(), shown));
+        QCOMPARE(m_heard.shown,
+                 QList<QVariantList>(!files.isEmpty(), manager ? QVariantList{files, QString()}
+                                                               : QVariantList{QUrl::fromLocalFile(
+                                                                     m_session->output.path())}));
     }
 
     // The last two start first; once the ended job counts as done, a half-way one follows and
