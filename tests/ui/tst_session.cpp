@@ -182,8 +182,7 @@ private Q_SLOTS:
         // has no scenario).
         QTest::newRow("finished, failed, cancelled")
             << u"one two failing missing three#c#two.mp4;%C3%9Cber%203%20100%25.mp4#0|2 finished, "
-               u"2 "
-               "failed, 1 cancelled<gone><show>"_qs;
+               u"2 failed, 1 cancelled<gone><show>"_qs;
         // Notices arrive in the order they were sent: had the second batch been told, it would
         // be here before the third.
         QTest::newRow("later replaces; nothing while the window is active")
@@ -231,8 +230,8 @@ private Q_SLOTS:
     }
 
     // The last two start first; once the ended job counts as done, a half-way one follows and
-    // the first waits, counting as not begun: (1 + 0.5 + 0.5 + 0) / 4. Then Tovik
-    // ends.
+    // the first waits, counting as not begun: (1 + 0.5 + 0.5 + 0) / 4. Tovik ends in the middle
+    // of the batch, and its end clears the entry (see cleanup()).
     void launcher() {
         add(u"half half half done"_qs);
         QTRY_COMPARE(m_updates.value(m_updates.size() - 1), entry(3, 0.5));
