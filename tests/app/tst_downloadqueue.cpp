@@ -160,13 +160,11 @@ private Q_SLOTS:
         row("files and three errors",
             u"file P/One.mp4;err ERROR: a;err ERROR: b;file P/Four.mp4;err ERROR: c;exit 1"_qs,
             u"finished | warning: 3 items failed. | files: P/One.mp4, P/Four.mp4"_qs);
-        // Rows whose scenario hangs are cancelled once yt-dlp runs; the files it saved stay listed.
+        // Rows whose scenario hangs are cancelled once yt-dlp runs; the files it saved stay
+        // listed. yt-dlp and its child ignore SIGTERM: they are killed 3 s after the request.
         row("cancelled, its whole group stops",
-            u"out TKT|x|1|3|Title;file Title.mp4;spawn-child-hang;pids pids.txt;hang"_qs,
+            u"out TKT|x|1|3|Title;file Title.mp4;ignore-term;spawn-child-hang;pids pids.txt;hang"_qs,
             u"cancelled | title: Title | files: Title.mp4"_qs);
-        // Killed 3 s after the request.
-        row("cancelled, ignoring SIGTERM", u"ignore-term;spawn-child-hang;pids pids.txt;hang"_qs,
-            u"cancelled"_qs);
         // Both hold the job's pipes; one has left the group for a session of its own.
         row("grandchildren end with their job",
             u"spawn-child-hang;spawn-setsid-hang;pids pids.txt;file a.mp4"_qs,
@@ -176,15 +174,15 @@ private Q_SLOTS:
         row("folder under a file", {}, u"failed: *"_qs, {}, u"plain-file/sub"_qs);
         // Finished files move out under free names, numbered before the extension; playlist
         // entries keep their folder, which may exist. Nothing of the user's is replaced.
-        row("names taken",
-            u"file v1.2.final.mp4;file README;file List/1 - Intro.mp4;file List/2 - Intro.mp4"_qs,
-            u"finished | files: v1.2.final (2).mp4, README (1), List/1 - Intro (1).mp4, "
-            u"List/2 - Intro.mp4"_qs,
-            u"v1.2.final.mp4;v1.2.final (1).mp4;README;List/1 - Intro.mp4"_qs);
         // yt-dlp makes names up to the file system's limit; a number still fits.
         const QString longest = QString(251, u'x') + u".mp4"_qs;
-        row("longest name taken", u"file "_qs + longest,
-            u"finished | files: "_qs + QString(247, u'x') + u" (1).mp4"_qs, longest);
+        row("names taken",
+            u"file v1.2.final.mp4;file README;file List/1 - Intro.mp4;file List/2 - Intro.mp4;file "_qs +
+                longest,
+            u"finished | files: v1.2.final (2).mp4, README (1), List/1 - Intro (1).mp4, "
+            u"List/2 - Intro.mp4, "_qs +
+                QString(247, u'x') + u" (1).mp4"_qs,
+            u"v1.2.final.mp4;v1.2.final (1).mp4;README;List/1 - Intro.mp4;"_qs + longest);
         row("a file where the playlist's folder would go: the entry is kept",
             u"file List/1 - Intro.mp4"_qs,
             u"finished | warning: A file stays in Tovik's hidden folder, as * | "
@@ -236,9 +234,8 @@ private Q_SLOTS:
         if (!files.isEmpty())
             seen.append(u"files: "_qs + files.join(u", "_qs));
         const QString text = seen.join(u" | "_qs);
-        const QStringList part = outcome.split(u'*');
-        QVERIFY2(part.size() == 1 ? text == outcome
-                                  : text.startsWith(part.first()) && text.endsWith(part.last()),
+        const QString pattern = QRegularExpression::escape(outcome).replace(u"\\*"_qs, u".*"_qs);
+        QVERIFY2(QRegularExpression(u'^' + pattern + u'$').match(text).hasMatch(),
                  qPrintable(text));
         // A finished run removes its folder unless it keeps a file there.
         const bool kept = files.value(0).startsWith(u"staging/"_qs);
@@ -311,6 +308,8 @@ private Q_SLOTS:
         scenario(u"ok"_qs, {u"exit 0"_qs});
         scenario(u"fail"_qs, {u"exit 1"_qs});
         scenario(u"hang"_qs, {u"hang"_qs});
+        // No run leaves a descriptor open.
+        const qsizetype descriptors = QDir(u"/proc/self/fd"_qs).count();
         DownloadQueue queue;
         QSignalSpy active(&queue, &DownloadQueue::hasActiveJobsChanged);
         QSignalSpy aboutToInsert(&queue, &DownloadQueue::jobsAboutToBeInserted);
@@ -354,27 +353,6 @@ private Q_SLOTS:
         QCOMPARE(active.count(), 4);
         queue.remove(running);
         QVERIFY(queue.jobs().isEmpty());
-    }
-
-    // Many short runs, never more than two at a time, and none leaves a descriptor open.
-    void manyJobsTwoAtATime() {
-        scenario(u"fast"_qs, {u"out TKT|f|NA|NA|Fast"_qs, u"exit 0"_qs});
-        const qsizetype descriptors = QDir(u"/proc/self/fd"_qs).count();
-        DownloadQueue queue;
-        qsizetype mostRunning = 0;
-        QList<DownloadRequest> requests;
-        for (int i = 0; i < 40; ++i)
-            requests.append(request(QString::number(i), u"fast"_qs));
-        queue.add(requests, m_tools);
-        // Runs begin in the next turn of the event loop.
-        for (const DownloadJob *job : queue.jobs()) {
-            connect(job, &DownloadJob::stateChanged, this, [&queue, &mostRunning] {
-                mostRunning = std::max(mostRunning, states(queue).count(u"downloading"_qs));
-            });
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(!queue.hasActiveJobs(), 60'000);
-        QCOMPARE(states(queue).count(u"finished"_qs), 40);
-        QCOMPARE(mostRunning, 2);
         QCOMPARE(QDir(u"/proc/self/fd"_qs).count(), descriptors);
     }
 
@@ -538,11 +516,6 @@ private Q_SLOTS:
         QVERIFY(host.waitForFinished(5'000));
         for (const qint64 pid : pids)
             QTRY_VERIFY2_WITH_TIMEOUT(gone(pid), QByteArray::number(pid).constData(), 5'000);
-        const QStringList entries = QDir(u"/proc"_qs).entryList(QDir::Dirs);
-        QVERIFY(std::none_of(entries.cbegin(), entries.cend(), [group](const QString &entry) {
-            const QList<QByteArray> fields = procStat(entry.toLongLong());
-            return fields.size() > 2 && fields.at(2).toLongLong() == group && fields.at(0) != "Z";
-        }));
         // A signal it can catch ends Tovik in order: it cleans up its staging folders too.
         if (signal != SIGKILL) {
             QCOMPARE(host.exitStatus(), QProcess::NormalExit);
