@@ -1,5 +1,4 @@
 #include "DownloadQueue.h"
-#include "OutputPipe.h"
 #include "StagingFolder.h"
 #include "YTDLPCommand.h"
 
@@ -98,7 +97,7 @@ class TestDownloadQueue : public QObject {
     DownloadRequest request(const QString &name, const QString &scenarioName,
                             const QString &folder = {}) const {
         return {QUrl(u"https://example.invalid/"_qs + name + u'/' + scenarioName),
-                OutputFormat::video1080, false,
+                OutputFormat::audio, true,
                 QUrl::fromLocalFile(folder.isEmpty() ? outDir() : folder)};
     }
 
@@ -160,6 +159,15 @@ private Q_SLOTS:
         row("files and three errors",
             u"file P/One.mp4;err ERROR: a;err ERROR: b;file P/Four.mp4;err ERROR: c;exit 1"_qs,
             u"finished | warning: 3 items failed. | files: P/One.mp4, P/Four.mp4"_qs);
+        // The lines fill the pipes faster than the event loop drains them, so reads end in the
+        // middle of lines and the child blocks on full pipes; none is lost.
+        QStringList many;
+        for (int i = 1; i <= 1000; ++i)
+            many << u"err ERROR: "_qs + QString(i % 700, u'e')
+                 << u"out TKT|x|1|2|"_qs + QString(i % 600, u't');
+        row("a thousand lines on each channel", many.join(u';') + u";file a.mp4;exit 1"_qs,
+            u"finished | title: "_qs + QString(400, u't') +
+                u" | warning: 1000 items failed. | files: a.mp4"_qs);
         // Rows whose scenario hangs are cancelled once yt-dlp runs; the files it saved stay
         // listed. yt-dlp and its child ignore SIGTERM: they are killed 3 s after the request.
         row("cancelled, its whole group stops",
@@ -204,10 +212,8 @@ private Q_SLOTS:
         ToolPaths tools = m_tools;
         if (setup.endsWith(u"yt-dlp"_qs))
             tools.ytdlp = QUrl::fromLocalFile(path(setup));
-        DownloadRequest req =
+        const DownloadRequest req =
             request(u"C"_qs, u"run"_qs, setup.endsWith(u"sub"_qs) ? path(setup) : QString());
-        req.format = OutputFormat::audio;
-        req.includePlaylist = true;
         // A descriptor Tovik holds without close-on-exec, as a library might leave one.
         const int leaked = ::open("/dev/null", O_RDONLY);
         DownloadQueue queue;
@@ -267,90 +273,75 @@ private Q_SLOTS:
             QCOMPARE(readAll(out.filePath(name)), "the user's own " + name.toUtf8());
     }
 
-    void batchesStartOldestFirstFromTheEnd() {
+    // Batches go in front and start from the end of the list, two runs at a time; the list
+    // announces each change, and no run leaves a descriptor open.
+    void orderAndListChanges() {
         scenario(u"hang"_qs, {u"out TKT|x|NA|NA|T"_qs, u"hang"_qs});
-        DownloadQueue queue;
-        const auto add = [&](const QString &names) {
-            QList<DownloadRequest> batch;
-            for (const QString &name : names.split(u' '))
-                batch.append(request(name, u"hang"_qs));
-            queue.add(batch, m_tools);
-        };
-        add(u"A B C"_qs);
-        // A later batch goes in front and only waits.
-        add(u"D E"_qs);
-        QCOMPARE(states(queue), u"D queued, E queued, A queued, B downloading, C downloading"_qs);
-
-        // Each run that ends starts the next queued job from the end of the list.
-        QTRY_VERIFY(queue.jobs().at(4)->m_process);
-        queue.cancel(queue.jobs().at(4));
-        QTRY_COMPARE(states(queue),
-                     u"D queued, E queued, A downloading, B downloading, C cancelled"_qs);
-
-        // A queued job is cancelled at once, and the freed slots do not start it.
-        add(u"F"_qs);
-        QSignalSpy dStates(queue.jobs().at(1), &DownloadJob::stateChanged);
-        queue.cancel(queue.jobs().at(1));
-        QCOMPARE(dStates.count(), 1);
-        // terminateAll leaves queued jobs queued; the application kept running, so the freed
-        // slots start them.
-        QTRY_VERIFY(queue.jobs().at(3)->m_process && queue.jobs().at(4)->m_process);
-        queue.terminateAll();
-        QTRY_COMPARE(states(queue), u"F downloading, D cancelled, E downloading, A cancelled, "
-                                    u"B cancelled, C cancelled"_qs);
-        QCOMPARE(dStates.count(), 1);
-        QTRY_VERIFY(queue.jobs().at(0)->m_process && queue.jobs().at(2)->m_process);
-        queue.terminateAll();
-        QTRY_VERIFY(!queue.hasActiveJobs());
-    }
-
-    void listChangesAndActivity() {
         scenario(u"ok"_qs, {u"exit 0"_qs});
         scenario(u"fail"_qs, {u"exit 1"_qs});
-        scenario(u"hang"_qs, {u"hang"_qs});
-        // No run leaves a descriptor open.
         const qsizetype descriptors = QDir(u"/proc/self/fd"_qs).count();
         DownloadQueue queue;
         QSignalSpy active(&queue, &DownloadQueue::hasActiveJobsChanged);
         QSignalSpy aboutToInsert(&queue, &DownloadQueue::jobsAboutToBeInserted);
         QSignalSpy replaced(&queue, &DownloadQueue::jobReplaced);
         QSignalSpy removed(&queue, &DownloadQueue::jobsRemoved);
-
-        queue.add({}, m_tools);
-        queue.add({request(u"F3"_qs, u"ok"_qs)}, m_tools);
+        const auto add = [&](const QString &names) { // "name/scenario", joined by blanks
+            QList<DownloadRequest> batch;
+            for (const QString &name : names.split(u' ', Qt::SkipEmptyParts))
+                batch.append(request(name.section(u'/', 0, 0), name.section(u'/', 1)));
+            queue.add(batch, m_tools);
+        };
+        add({});
+        add(u"F/ok"_qs);
         QTRY_COMPARE(active, (QList<QVariantList>{{true}, {false}}));
-        queue.add({request(u"Active"_qs, u"hang"_qs)}, m_tools);
-        queue.add({request(u"F1"_qs, u"ok"_qs), request(u"X"_qs, u"fail"_qs)}, m_tools);
+        add(u"A/hang B/hang C/hang"_qs);
+        add(u"D/fail E/ok"_qs);
         // The empty batch announced nothing.
-        QCOMPARE(aboutToInsert, (QList<QVariantList>{{0, 0}, {0, 0}, {0, 1}}));
-        DownloadJob *failed = queue.jobs().at(1), *running = queue.jobs().at(2);
-        QTRY_COMPARE(states(queue), u"F1 finished, X failed: yt-dlp stopped with code 1., "
-                                    u"Active downloading, F3 finished"_qs);
-        QCOMPARE(active.count(), 3);
+        QCOMPARE(aboutToInsert, (QList<QVariantList>{{0, 0}, {0, 2}, {0, 1}}));
+        QCOMPARE(states(queue),
+                 u"D queued, E queued, A queued, B downloading, C downloading, F finished"_qs);
+        // Each run that ends starts the next queued job from the end of the list.
+        QTRY_VERIFY(queue.jobs().at(4)->m_process);
+        queue.cancel(queue.jobs().at(4));
+        QTRY_COMPARE(states(queue), u"D queued, E queued, A downloading, B downloading, "
+                                    u"C cancelled, F finished"_qs);
+        // A queued job is cancelled at once, and the freed slots do not start it.
+        QSignalSpy eStates(queue.jobs().at(1), &DownloadJob::stateChanged);
+        queue.cancel(queue.jobs().at(1));
+        QCOMPARE(eStates.count(), 1);
+        // terminateAll leaves queued jobs queued; the application kept running, so the freed
+        // slots start them.
+        QTRY_VERIFY(queue.jobs().at(2)->m_process && queue.jobs().at(3)->m_process);
+        queue.terminateAll();
+        QTRY_COMPARE(states(queue), u"D failed: yt-dlp stopped with code 1., E cancelled, "
+                                    u"A cancelled, B cancelled, C cancelled, F finished"_qs);
+        QCOMPARE(eStates.count(), 1);
+        QCOMPARE(active.count(), 4);
         // A cancel of a final job changes nothing to be seen.
+        DownloadJob *failed = queue.jobs().at(0);
         QSignalSpy changed(failed, &DownloadJob::changed);
         queue.cancel(failed);
         QCOMPARE(changed.count(), 0);
 
         // A retry puts a new job into the row and starts it.
-        queue.retry(failed, m_tools);
-        QCOMPARE(replaced, (QList<QVariantList>{{1}}));
-        DownloadJob *fresh = queue.jobs().at(1);
-        QCOMPARE(fresh->request(), request(u"X"_qs, u"fail"_qs));
-        QTRY_VERIFY(!fresh->isActive());
-        // An active job is neither removed nor cleared; rows 3 and 0-1 go, in two runs
+        queue.retry(queue.jobs().at(4), m_tools);
+        QCOMPARE(replaced, (QList<QVariantList>{{4}}));
+        DownloadJob *running = queue.jobs().at(4);
+        QCOMPARE(running->request(), request(u"C"_qs, u"hang"_qs));
+        QTRY_VERIFY(running->m_process);
+        // An active job is neither removed nor cleared; rows 5 and 0-3 go, in two runs
         // announced from the back.
         queue.remove(running);
         queue.clearFinished();
         QCOMPARE(queue.jobs(), QList<DownloadJob *>{running});
-        QCOMPARE(removed, (QList<QVariantList>{{3, 3}, {0, 1}}));
+        QCOMPARE(removed, (QList<QVariantList>{{5, 5}, {0, 3}}));
         // A job no longer listed is not retried.
-        queue.retry(fresh, m_tools);
+        queue.retry(failed, m_tools);
         QCOMPARE(queue.jobs(), QList<DownloadJob *>{running});
 
         queue.terminateAll();
         QTRY_VERIFY(!running->isActive());
-        QCOMPARE(active.count(), 4);
+        QCOMPARE(active.count(), 6);
         queue.remove(running);
         QVERIFY(queue.jobs().isEmpty());
         QCOMPARE(QDir(u"/proc/self/fd"_qs).count(), descriptors);
@@ -655,35 +646,6 @@ private Q_SLOTS:
         job.setWarning(u"One item failed: x"_qs);
         job.setWarning(std::nullopt);
         QCOMPARE(now(), u"NA - - 300 12 2 | 3 3 3 3 7 6 5 2 2 15"_qs);
-    }
-
-    // Reads a thousand lines on each channel, with a pipe on each, until the child has exited:
-    // they fill the pipes faster than the event loop drains them, so reads end in the middle
-    // of lines and the child blocks on full pipes. The lines themselves are the line buffer's.
-    void lines() {
-        QStringList out, err, expectedOut, expectedErr;
-        for (int i = 1; i <= 1000; ++i) {
-            expectedOut.append(u"out "_qs + QString::number(i) + u' ' + QString(i % 700, u' '));
-            expectedErr.append(u"err "_qs + QString::number(i));
-        }
-        OutputPipe outPipe([&](QStringView line) { out.append(line.toString()); });
-        OutputPipe errPipe([&](QStringView line) { err.append(line.toString()); });
-        QProcess process;
-        process.setStandardOutputFile(QProcess::nullDevice());
-        process.setStandardErrorFile(QProcess::nullDevice());
-        outPipe.attach(process, STDOUT_FILENO);
-        errPipe.attach(process, STDERR_FILENO);
-        QSignalSpy finished(&process, &QProcess::finished);
-        process.start(u"/bin/sh"_qs,
-                      {u"-c"_qs, u"i=1; while [ $i -le 1000 ]; do printf 'out %d %*s\\n' $i "
-                                 u"$((i % 700)) ''; echo err $i >&2; i=$((i+1)); done"_qs});
-        outPipe.closeChildEnd();
-        errPipe.closeChildEnd();
-        QVERIFY(finished.wait(30000));
-        outPipe.finish();
-        errPipe.finish();
-        QCOMPARE(out, expectedOut);
-        QCOMPARE(err, expectedErr);
     }
 };
 
