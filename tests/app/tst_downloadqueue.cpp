@@ -405,19 +405,15 @@ private Q_SLOTS:
     void destroyedQueueStopsEveryRun() {
         scenario(u"ffmpeg"_qs, {u"spawn-child-hang"_qs, u"pids pids.txt"_qs, u"hang"_qs});
         auto queue = std::make_unique<DownloadQueue>();
-        const QString a = outDir() + u"/A/pids.txt"_qs, b = outDir() + u"/B/pids.txt"_qs;
-        queue->add({request(u"A"_qs, u"ffmpeg"_qs, outDir() + u"/A"_qs),
-                    request(u"B"_qs, u"ffmpeg"_qs, outDir() + u"/B"_qs)},
-                   m_tools);
-        DownloadJob *first = queue->jobs().first();
-        QTRY_VERIFY(QFile::exists(a) && QFile::exists(b));
-        QList<qint64> pids = numbers(a) + numbers(b);
-        QFile::remove(a);
-        queue->retry(first, m_tools);
-        QVERIFY(queue->jobs().first() != first);
-        QTRY_VERIFY(QFile::exists(a));
-        pids += numbers(a);
-        QCOMPARE(pids.size(), 6);
+        const QString pidFile = outDir() + u"/pids.txt"_qs;
+        queue->add({request(u"A"_qs, u"ffmpeg"_qs)}, m_tools);
+        QTRY_VERIFY(QFile::exists(pidFile));
+        QList<qint64> pids = numbers(pidFile);
+        QFile::remove(pidFile);
+        queue->retry(queue->jobs().first(), m_tools);
+        QTRY_VERIFY(QFile::exists(pidFile));
+        pids += numbers(pidFile);
+        QCOMPARE(pids.size(), 4);
         queue.reset();
         for (const qint64 pid : pids)
             QTRY_VERIFY2(gone(pid), QByteArray::number(pid).constData());
@@ -436,8 +432,7 @@ private Q_SLOTS:
         DownloadJob *job = queue.jobs().first();
         QTest::qWait(4'000);
         const qint64 grown = (resident() - before) * ::getpagesize() / 1024;
-        qInfo() << "resident memory grew by" << grown << "kB";
-        QVERIFY(grown < 20'000);
+        QVERIFY2(grown < 20'000, qPrintable(u"resident memory grew by %1 kB"_qs.arg(grown)));
         QVERIFY(job->m_process);
         queue.cancel(job);
         QTRY_COMPARE(shown(job), u"cancelled"_qs);
@@ -507,8 +502,6 @@ private Q_SLOTS:
             "i=0:0 p400/1000=0:0.36 F=1:0.9 p500/1000=1:0.95 F=2:1P m=2:1P F=3:1P p900/1000=3:1P");
         // A source that offers only a combined file: one part where two are expected.
         row("one combined file", OutputFormat::video720, "i=0:0 p500/1000=0:0.45 F=1:0.9 m=1:1");
-        row("no total, or a total of 0, shows only the finished parts", OutputFormat::video480,
-            "i=0:0 p400/-=0:0 p400/0=0:0 F=1:0.9 p400/-=1:0.9 p-/1000=1:0.9 p400/0=1:0.9");
         // Numbers as yt-dlp printed them for a DASH source: an init segment of 835 bytes, then
         // media segments of about 46 kB; the estimate is made again after each fragment. The
         // fourth step is at 0.9 * (1 + 19165 / 46046) / 4, the last but one at
@@ -520,9 +513,11 @@ private Q_SLOTS:
         row("fragment numbers that make no sense leave it to the bytes", OutputFormat::video1080,
             "i=0:0 p300/1000@5/4=0:0.27 p400/1000@0/0=0:0.36 p500/1000@-1/4=0:0.45 "
             "p600/1000@2/-=0:0.54");
-        row("a part's bar never moves back", OutputFormat::video720,
-            "i=0:0 p800/1000=0:0.72 p810/3000=0:0.72 p900/4000@1/4=0:0.72 p1200/1000=0:0.9 "
-            "F=1:0.9 p100/1000=1:0.91 p-5/1000=1:0.91");
+        // No total, or a total of 0, shows only the finished parts.
+        row("a part's bar never moves back", OutputFormat::video480,
+            "i=0:0 p400/-=0:0 p400/0=0:0 p800/1000=0:0.72 p810/3000=0:0.72 p900/4000@1/4=0:0.72 "
+            "p1200/1000=0:0.9 F=1:0.9 p400/-=1:0.9 p-/1000=1:0.9 p400/0=1:0.9 p100/1000=1:0.91 "
+            "p-5/1000=1:0.91");
         row("a new entry measures its fragments afresh", OutputFormat::audio,
             "i1/2=0:0 p100/400@1/4=0:0.25 p150/400@1/4=0:0.375 i2/2=0:0 p50/200@1/4=0:0.25 "
             "p75/200@1/4=0:0.375");
@@ -587,8 +582,6 @@ private Q_SLOTS:
                 list.append(QString::number(spy.count()));
             return list.join(u' ');
         };
-        // Queued is active, as downloading and processing are; runs check the final states.
-        QVERIFY(job.isActive());
         job.handle(item(1, 2, u"First"_qs));
         job.handle(item(1, 2, u"First"_qs));
         QCOMPARE(now(), u"First 1 2 - - 0 | 1 1 1 1 0 0 0 0 0 1"_qs);
@@ -612,7 +605,6 @@ private Q_SLOTS:
         job.handle(file(u"/tmp/a b/Ü.m4a"_qs));
         QCOMPARE(now(), u"NA - - 300 12 2 | 1 3 3 3 5 4 3 2 0 9"_qs);
 
-        job.setState(DownloadJob::Downloading{});
         job.setState(DownloadJob::Failed{u"a"_qs});
         job.setState(DownloadJob::Failed{u"a"_qs});
         job.setState(DownloadJob::Failed{u"b"_qs});
