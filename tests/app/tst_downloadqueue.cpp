@@ -35,10 +35,9 @@ QByteArray readAll(const QString &fileName) {
 // The numbers the fake wrote, one a line: process ids or descriptors.
 QList<qint64> numbers(const QString &fileName) {
     QList<qint64> list;
-    for (const QByteArray &line : readAll(fileName).split('\n')) {
+    for (const QByteArray &line : readAll(fileName).split('\n'))
         if (!line.isEmpty())
             list.append(line.toLongLong());
-    }
     return list;
 }
 
@@ -71,10 +70,6 @@ class TestDownloadQueue : public QObject {
         return YTDLPEvent::Progress{u"id"_qs, false, downloaded, total,
                                     speed,    eta,   fragment,   fragments};
     }
-    static YTDLPEvent finished(std::optional<double> speed = {}, Number eta = {}) {
-        return YTDLPEvent::Progress{u"id"_qs, true, 1000, 1000, speed, eta};
-    }
-    static YTDLPEvent file(const QString &path) { return YTDLPEvent::File{u"id"_qs, path}; }
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
     QString outDir() const { return path(u"Ünïcode out"_qs); }
@@ -536,8 +531,9 @@ private Q_SLOTS:
             const QChar kind = event.front();
             job.handle(kind == u'i'   ? item(at(0), at(1))
                        : kind == u'p' ? progress(at(0), at(1), 2.0, 7, at(2), at(3))
-                       : kind == u'F' ? finished()
-                                      : file(u"/tmp/C.mp4"_qs));
+                       : kind == u'F'
+                           ? YTDLPEvent(YTDLPEvent::Progress{u"id"_qs, true, 1000, 1000, {}, {}})
+                           : YTDLPEvent::File{u"id"_qs, u"/tmp/C.mp4"_qs});
             trace.append(event + u'=' + QString::number(job.m_partsFinished) + u':' +
                          QString::number(job.fraction()) +
                          (std::holds_alternative<DownloadJob::Processing>(job.state())
@@ -585,7 +581,7 @@ private Q_SLOTS:
         job.handle(YTDLPEvent::Error{u"Video unavailable"_qs});
         QCOMPARE(now(), u"First 1 2 60 3 0 | 1 1 1 1 1 2 1 0 0 3"_qs);
         // A finished report clears speed and eta.
-        job.handle(finished(4096.0, 3));
+        job.handle(YTDLPEvent::Progress{u"id"_qs, true, 1000, 1000, 4096.0, 3});
         QCOMPARE(now(), u"First 1 2 - - 0 | 1 1 1 1 2 3 2 0 0 4"_qs);
         // A new entry starts its bar over and keeps speed and eta until the next report; an
         // entry that names its playlist is shown under the playlist's title.
@@ -594,8 +590,8 @@ private Q_SLOTS:
         QCOMPARE(now(), u"Talks 2 3 300 12 0 | 1 2 2 2 4 4 3 0 0 6"_qs);
         job.handle(item(std::nullopt, std::nullopt, u"NA"_qs));
         // The same path twice is listed twice.
-        job.handle(file(u"/tmp/a b/Ü.m4a"_qs));
-        job.handle(file(u"/tmp/a b/Ü.m4a"_qs));
+        for (int i = 0; i < 2; ++i)
+            job.handle(YTDLPEvent::File{u"id"_qs, u"/tmp/a b/Ü.m4a"_qs});
         QCOMPARE(now(), u"NA - - 300 12 2 | 1 3 3 3 5 4 3 2 0 9"_qs);
 
         job.setState(DownloadJob::Failed{u"a"_qs});
