@@ -8,9 +8,10 @@
 //                           after the link's last path segment, so every job of a test can
 //                           play its own scenario while all share one environment
 //
-// A scenario has one command per line; the run exits 0 after the last one. Files go under
-// the -P folder; records for the tests (pids, args, fds) under its parent, the folder the
-// download was asked for, where Tovik keeps the -P folder as its staging folder.
+// A scenario has one command per line; it is read whole and closed before it plays, and the
+// run exits 0 after the last command. Files go under the -P folder; records for the tests
+// (pids, args) under its parent, the folder the download was asked for, where Tovik keeps the
+// -P folder as its staging folder.
 //   out <text>              <text> and a line feed on standard output
 //   err <text>              the same on standard error
 //   file <relative path>    creates the file under the -P folder, prints its TKF| line
@@ -22,9 +23,6 @@
 //                           the ffmpeg that yt-dlp runs)
 //   spawn-setsid-hang       the same, the child in a session of its own
 //   ignore-term             ignores SIGTERM from now on, and so do children spawned later
-//   flood-unterminated <s>  writes to standard output without a line feed for that many seconds
-//   fds <relative path>     writes the numbers of its open descriptors, one per line, but for
-//                           the scenario it reads, under the records folder
 //   pids <relative path>    writes this process's id, then its children's, one per line,
 //                           under the records folder
 //   args <relative path>    writes the arguments, one per line, under the records folder
@@ -55,23 +53,17 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 std::vector<std::string> arguments;
-fs::path folder; // the -P folder
-fs::path scenario;
+fs::path folder;                                           // the -P folder
 std::vector<std::string> pids{std::to_string(::getpid())}; // this process's, then its children's
 
-void say(FILE *stream, const std::string &text, bool lineFeed = true) {
-    std::fputs((lineFeed ? text + '\n' : text).c_str(), stream);
+void say(FILE *stream, const std::string &text) {
+    std::fputs(text.c_str(), stream);
     std::fflush(stream);
 }
 
 [[noreturn]] void fail(const std::string &message) {
-    say(stderr, "ERROR: fake-yt-dlp: " + message);
+    say(stderr, "ERROR: fake-yt-dlp: " + message + '\n');
     std::exit(2);
-}
-
-[[noreturn]] void hang() {
-    for (;;)
-        ::pause();
 }
 
 // A path under the -P folder or, for records, under its parent.
@@ -98,7 +90,12 @@ void file(const std::string &relative, const char *lineEnd) {
     const fs::path path = under(relative, false);
     std::ofstream(path) << "fake media\n";
     if (lineEnd)
-        say(stdout, "TKF|fake|" + path.string() + lineEnd, false);
+        say(stdout, "TKF|fake|" + path.string() + lineEnd);
+}
+
+[[noreturn]] void hang() {
+    for (;;)
+        ::pause();
 }
 
 void spawnHang(bool ownSession) {
@@ -109,42 +106,21 @@ void spawnHang(bool ownSession) {
     hang();
 }
 
-std::vector<std::string> openDescriptors() {
-    std::vector<std::string> listed, open;
-    for (const auto &entry : fs::directory_iterator("/proc/self/fd"))
-        listed.push_back(entry.path());
-    // The listing's own descriptor is closed again by now, and the scenario being read is
-    // the fake's own.
-    std::error_code error;
-    for (const fs::path link : listed)
-        if (fs::exists(link) && fs::read_symlink(link, error) != fs::absolute(scenario))
-            open.push_back(link.filename());
-    return open;
-}
-
 void rate(double linesPerSecond, double seconds) {
     const auto start = Clock::now();
-    const std::chrono::duration<double> interval(1 / linesPerSecond);
     const auto count = static_cast<long>(linesPerSecond * seconds);
     for (long i = 0; i < count; ++i) {
-        std::this_thread::sleep_until(start + interval * static_cast<double>(i));
+        std::this_thread::sleep_until(
+            start + std::chrono::duration<double>(static_cast<double>(i) / linesPerSecond));
         say(stdout, "TKP|fake|downloading|" + std::to_string(i) + "|" + std::to_string(count) +
-                        "|NA|1048576.0|1");
+                        "|NA|1048576.0|1\n");
     }
-}
-
-void flood(double seconds) {
-    const std::string chunk(64 * 1024, 'x');
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < end)
-        std::fwrite(chunk.data(), 1, chunk.size(), stdout);
-    std::fflush(stdout);
 }
 
 // Each command gets the rest of its line; rate and replace take two words from it.
 const std::map<std::string, std::function<void(const std::string &)>> commands{
-    {"out", [](auto &text) { say(stdout, text); }},
-    {"err", [](auto &text) { say(stderr, text); }},
+    {"out", [](auto &text) { say(stdout, text + '\n'); }},
+    {"err", [](auto &text) { say(stderr, text + '\n'); }},
     {"file", [](auto &path) { file(path, "\n"); }},
     {"file-unterminated", [](auto &path) { file(path, ""); }},
     {"touch", [](auto &path) { file(path, nullptr); }},
@@ -153,31 +129,32 @@ const std::map<std::string, std::function<void(const std::string &)>> commands{
     {"spawn-child-hang", [](auto &) { spawnHang(false); }},
     {"spawn-setsid-hang", [](auto &) { spawnHang(true); }},
     {"ignore-term", [](auto &) { std::signal(SIGTERM, SIG_IGN); }},
-    {"flood-unterminated", [](auto &seconds) { flood(std::stod(seconds)); }},
-    {"fds", [](auto &path) { record(path, openDescriptors()); }},
     {"pids", [](auto &path) { record(path, pids); }},
     {"args", [](auto &path) { record(path, arguments); }},
     {"rate", [](auto &w) { rate(std::stod(w), std::stod(w.substr(w.find(' ')))); }},
     {"signal", [](auto &n) { std::raise(std::stoi(n)); }},
     {"replace", [](auto &w) { fs::rename(w.substr(0, w.find(' ')), w.substr(w.find(' ') + 1)); }},
     {"exit", [](auto &code) { std::exit(std::stoi(code)); }},
+    {"", [](auto &) {}},
 };
 
 // Plays the scenario file; when none is named, prints the fallback instead.
-int play(const char *path, const char *fallback = nullptr) {
-    if ((!path || !*path) && fallback)
-        return say(stdout, fallback), 0;
-    std::ifstream in(scenario = path);
+int play(const char *path, const std::string &fallback = {}) {
+    if ((!path || !*path) && !fallback.empty())
+        return say(stdout, fallback + '\n'), 0;
+    std::ifstream in(path);
     if (!in)
-        fail("no scenario " + scenario.string());
-    for (std::string line; std::getline(in, line);) {
+        fail("no scenario " + std::string(path));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    in.close();
+    for (const std::string &line : lines) {
         const auto blank = line.find(' ');
-        const std::string name = line.substr(0, blank);
-        const auto command = commands.find(name);
-        if (command != commands.end())
-            command->second(blank == std::string::npos ? "" : line.substr(blank + 1));
-        else if (!name.empty())
-            fail("unknown scenario command " + name);
+        const auto command = commands.find(line.substr(0, blank));
+        if (command == commands.end())
+            fail("unknown scenario command " + line);
+        command->second(blank == std::string::npos ? "" : line.substr(blank + 1));
     }
     return 0;
 }
@@ -190,15 +167,13 @@ int main(int argc, char **argv) {
         return play(std::getenv("FAKE_YTDLP_VERSION_SCENARIO"), "2024.01.01");
     if (arguments == std::vector<std::string>{"-U"})
         return play(std::getenv("FAKE_YTDLP_UPDATE"), "yt-dlp is up to date (2024.01.01)");
-    // A download: the link is the last argument and "--" comes right before it.
+    // A download: the link comes last, right after "--".
     if (arguments.size() < 2 || arguments[arguments.size() - 2] != "--")
         fail("the link must follow \"--\"");
     if (const auto p = std::find(arguments.begin(), arguments.end() - 1, "-P");
         p < arguments.end() - 1)
         folder = p[1];
     const char *scenarios = std::getenv("FAKE_YTDLP_SCENARIOS");
-    if (!scenarios || !*scenarios)
-        fail("FAKE_YTDLP_SCENARIOS is not set");
     const std::string link = arguments.back();
-    return play((fs::path(scenarios) / link.substr(link.rfind('/') + 1)).c_str());
+    return play((fs::path(scenarios ? scenarios : "") / link.substr(link.rfind('/') + 1)).c_str());
 }
