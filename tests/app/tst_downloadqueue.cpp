@@ -162,11 +162,10 @@ private Q_SLOTS:
         // Rows whose scenario hangs are cancelled once yt-dlp runs; the files it saved stay
         // listed. yt-dlp and its child ignore SIGTERM: they are killed 3 s after the request.
         row("cancelled, its whole group stops",
-            u"out TKT|x|1|3|Title;file Title.mp4;ignore-term;spawn-child-hang;pids pids.txt;hang"_qs,
+            u"out TKT|x|1|3|Title;file Title.mp4;ignore-term;spawn;pids pids.txt;hang"_qs,
             u"cancelled | title: Title | files: Title.mp4"_qs);
         // Both hold the job's pipes; one has left the group for a session of its own.
-        row("grandchildren end with their job",
-            u"spawn-child-hang;spawn-setsid-hang;pids pids.txt;file a.mp4"_qs,
+        row("grandchildren end with their job", u"spawn;spawn setsid;pids pids.txt;file a.mp4"_qs,
             u"finished | files: a.mp4"_qs);
         // pump marks the job downloading inside add(); its run begins in the next turn of the
         // event loop and launches yt-dlp there. A cancel at once launches nothing.
@@ -397,7 +396,7 @@ private Q_SLOTS:
     // Every process of every run ends with the queue, also a run of a job that a retry took off
     // the list: the queue's operations do not refuse a retry of a running job.
     void destroyedQueueStopsEveryRun() {
-        scenario(u"ffmpeg"_qs, {u"spawn-child-hang"_qs, u"pids pids.txt"_qs, u"hang"_qs});
+        scenario(u"ffmpeg"_qs, {u"spawn"_qs, u"pids pids.txt"_qs, u"hang"_qs});
         auto queue = std::make_unique<DownloadQueue>();
         const QString pidFile = outDir() + u"/pids.txt"_qs;
         queue->add({request(u"A"_qs, u"ffmpeg"_qs)}, m_tools);
@@ -453,9 +452,9 @@ private Q_SLOTS:
     void endedTovikLeavesNothing() {
         QFETCH(int, signal);
         QFETCH(bool, ignoringSigterm);
-        scenario(u"hang"_qs, QStringList{u"ignore-term"_qs}.mid(ignoringSigterm ? 0 : 1) +
-                                 QStringList{u"spawn-child-hang"_qs, u"spawn-setsid-hang"_qs,
-                                             u"pids pids.txt"_qs, u"hang"_qs});
+        scenario(u"hang"_qs,
+                 QStringList{u"ignore-term"_qs}.mid(ignoringSigterm ? 0 : 1) +
+                     QStringList{u"spawn"_qs, u"spawn setsid"_qs, u"pids pids.txt"_qs, u"hang"_qs});
         scenario(u"0"_qs, {u"err ERROR: noise"_qs, u"file a.mp4"_qs, u"exit 0"_qs});
         // Through a shell that hands its process to the host, with or without descriptors 0-2.
         QProcess host;

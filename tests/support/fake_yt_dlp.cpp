@@ -19,9 +19,8 @@
 //   touch <relative path>   creates the file under the -P folder and says nothing
 //   sleep <ms>
 //   hang                    waits until a signal ends the process
-//   spawn-child-hang        forks a child that waits until a signal ends it (stands in for
-//                           the ffmpeg that yt-dlp runs)
-//   spawn-setsid-hang       the same, the child in a session of its own
+//   spawn [setsid]          forks a child that waits until a signal ends it (stands in for
+//                           the ffmpeg that yt-dlp runs), with "setsid" in a session of its own
 //   ignore-term             ignores SIGTERM from now on, and so do children spawned later
 //   pids <relative path>    writes this process's id, then its children's, one per line,
 //                           under the records folder
@@ -32,14 +31,12 @@
 //                           replaces the program
 //   exit <code>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -49,27 +46,18 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
 
 std::vector<std::string> arguments;
 fs::path folder;                                           // the -P folder
 std::vector<std::string> pids{std::to_string(::getpid())}; // this process's, then its children's
 
-void say(FILE *stream, const std::string &text) {
-    std::fputs(text.c_str(), stream);
-    std::fflush(stream);
-}
-
 [[noreturn]] void fail(const std::string &message) {
-    say(stderr, "ERROR: fake-yt-dlp: " + message + '\n');
+    std::fputs(("ERROR: fake-yt-dlp: " + message + '\n').c_str(), stderr);
     std::exit(2);
 }
 
 // A path under the -P folder or, for records, under its parent.
 fs::path under(const std::string &relative, bool record = true) {
-    if (folder.empty())
-        fail("no -P folder");
     const fs::path path = (record ? folder.parent_path() : folder) / relative;
     fs::create_directories(path.parent_path());
     return path;
@@ -90,10 +78,13 @@ void file(const std::string &relative, const char *lineEnd) {
     const fs::path path = under(relative, false);
     std::ofstream(path) << "fake media\n";
     if (lineEnd)
-        say(stdout, "TKF|fake|" + path.string() + lineEnd);
+        std::fputs(("TKF|fake|" + path.string() + lineEnd).c_str(), stdout);
 }
 
-[[noreturn]] void hang() {
+// Waits until a signal ends the process, in a session of its own when asked.
+[[noreturn]] void hang(bool ownSession = false) {
+    if (ownSession)
+        ::setsid();
     for (;;)
         ::pause();
 }
@@ -101,33 +92,28 @@ void file(const std::string &relative, const char *lineEnd) {
 void spawnHang(bool ownSession) {
     if (const pid_t child = ::fork(); child != 0)
         return pids.push_back(std::to_string(child));
-    if (ownSession)
-        ::setsid();
-    hang();
+    hang(ownSession);
 }
 
 void rate(double linesPerSecond, double seconds) {
-    const auto start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     const auto count = static_cast<long>(linesPerSecond * seconds);
-    for (long i = 0; i < count; ++i) {
-        std::this_thread::sleep_until(
-            start + std::chrono::duration<double>(static_cast<double>(i) / linesPerSecond));
-        say(stdout, "TKP|fake|downloading|" + std::to_string(i) + "|" + std::to_string(count) +
-                        "|NA|1048576.0|1\n");
-    }
+    const auto step = std::chrono::microseconds(static_cast<long>(1e6 / linesPerSecond));
+    for (long i = 0; i < count; std::this_thread::sleep_until(start + ++i * step))
+        std::printf("TKP|fake|downloading|%ld|%ld|NA|1048576.0|1\n", i, count);
 }
 
 // Each command gets the rest of its line; rate and replace take two words from it.
-const std::map<std::string, std::function<void(const std::string &)>> commands{
-    {"out", [](auto &text) { say(stdout, text + '\n'); }},
-    {"err", [](auto &text) { say(stderr, text + '\n'); }},
+const std::map<std::string, void (*)(const std::string &)> commands{
+    {"out", [](auto &text) { std::fputs((text + '\n').c_str(), stdout); }},
+    {"err", [](auto &text) { std::fputs((text + '\n').c_str(), stderr); }},
     {"file", [](auto &path) { file(path, "\n"); }},
     {"file-unterminated", [](auto &path) { file(path, ""); }},
     {"touch", [](auto &path) { file(path, nullptr); }},
-    {"sleep", [](auto &ms) { std::this_thread::sleep_for(std::stol(ms) * 1ms); }},
+    {"sleep",
+     [](auto &ms) { std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(ms))); }},
     {"hang", [](auto &) { hang(); }},
-    {"spawn-child-hang", [](auto &) { spawnHang(false); }},
-    {"spawn-setsid-hang", [](auto &) { spawnHang(true); }},
+    {"spawn", [](auto &how) { spawnHang(how == "setsid"); }},
     {"ignore-term", [](auto &) { std::signal(SIGTERM, SIG_IGN); }},
     {"pids", [](auto &path) { record(path, pids); }},
     {"args", [](auto &path) { record(path, arguments); }},
@@ -141,7 +127,7 @@ const std::map<std::string, std::function<void(const std::string &)>> commands{
 // Plays the scenario file; when none is named, prints the fallback instead.
 int play(const char *path, const std::string &fallback = {}) {
     if ((!path || !*path) && !fallback.empty())
-        return say(stdout, fallback + '\n'), 0;
+        return std::fputs((fallback + '\n').c_str(), stdout), 0;
     std::ifstream in(path);
     if (!in)
         fail("no scenario " + std::string(path));
@@ -162,17 +148,15 @@ int play(const char *path, const std::string &fallback = {}) {
 } // namespace
 
 int main(int argc, char **argv) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // each write at once, as yt-dlp's
     arguments.assign(argv + 1, argv + argc);
     if (arguments == std::vector<std::string>{"--version"})
         return play(std::getenv("FAKE_YTDLP_VERSION_SCENARIO"), "2024.01.01");
     if (arguments == std::vector<std::string>{"-U"})
         return play(std::getenv("FAKE_YTDLP_UPDATE"), "yt-dlp is up to date (2024.01.01)");
-    // A download: the link comes last, right after "--".
-    if (arguments.size() < 2 || arguments[arguments.size() - 2] != "--")
-        fail("the link must follow \"--\"");
-    if (const auto p = std::find(arguments.begin(), arguments.end() - 1, "-P");
-        p < arguments.end() - 1)
-        folder = p[1];
+    // A download: the link comes last (the queue test checks the whole argument list).
+    for (std::size_t i = 0; i + 2 < arguments.size(); ++i)
+        folder = arguments[i] == "-P" ? fs::path(arguments[i + 1]) : folder;
     const char *scenarios = std::getenv("FAKE_YTDLP_SCENARIOS");
     const std::string link = arguments.back();
     return play((fs::path(scenarios ? scenarios : "") / link.substr(link.rfind('/') + 1)).c_str());
