@@ -3,7 +3,7 @@
 // descriptors. Quits like Tovik on SIGTERM, SIGINT and SIGHUP. Exits when the job has ended:
 // 0 when it finished with a file, else 1.
 //
-//   queue-host <yt-dlp> <link> <output folder> [format]
+//   queue-host <yt-dlp> <link> <output folder> <format>
 
 #include "DownloadQueue.h"
 #include "TerminationSignals.h"
@@ -13,9 +13,8 @@
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    const std::optional<OutputFormat> format =
-        args.size() == 5 ? outputFormatFromRawValue(args.at(4)) : OutputFormat::video1080;
-    if ((args.size() != 4 && args.size() != 5) || !format)
+    const std::optional<OutputFormat> format = outputFormatFromRawValue(args.value(4));
+    if (args.size() != 5 || !format)
         return 2;
     DownloadQueue queue;
     const TerminationSignals terminationSignals;

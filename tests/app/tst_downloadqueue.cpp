@@ -462,7 +462,8 @@ private Q_SLOTS:
                    {u"-c"_qs,
                     signal ? u"exec \"$0\" \"$@\""_qs : u"exec \"$0\" \"$@\" <&- >&- 2>&-"_qs,
                     QString::fromUtf8(QUEUE_HOST), QString::fromUtf8(FAKE_YTDLP),
-                    u"https://example.invalid/A/"_qs + (signal ? u"hang"_qs : u"0"_qs), outDir()});
+                    u"https://example.invalid/A/"_qs + (signal ? u"hang"_qs : u"0"_qs), outDir(),
+                    u"audio"_qs});
         if (!signal) {
             QVERIFY(host.waitForFinished(60'000));
             QVERIFY(host.exitStatus() == QProcess::NormalExit && host.exitCode() == 0);
