@@ -164,7 +164,7 @@ private Q_SLOTS:
              {dash(media + u"/dash"_qs, 3), clip(media + u"/clip.mp4"_qs, {640, 360}, 2),
               clip(media + u"/other/clip.mp4"_qs, {320, 240}, 3), clip(full, {1920, 1080}, 10),
               fragmented(full, media, {1920, 1080}, 2),
-              mp3Audio(media + u"/long-mp3.mp4"_qs, longMp3Seconds),
+              clip(media + u"/long-mp3.mp4"_qs, {}, longMp3Seconds),
               feed(media + u"/feed-missing.xml"_qs, u"Gappy Channel"_qs, base,
                    u"One=one.mp4 Gone=gone.mp4 Three=three.mp4"_qs),
               feed(media + u"/intros.xml"_qs, u"Intro Channel"_qs, base,

@@ -46,12 +46,9 @@ QString MediaFixtures::ffmpeg() {
 }
 
 QString MediaFixtures::clip(const QString &fileName, QSize size, int seconds) {
-    return run(
-        {sources(size, seconds) + h264 + u" -g 25"_qs + aac + u" -shortest"_qs + quoted(fileName)});
-}
-
-QString MediaFixtures::mp3Audio(const QString &fileName, int seconds) {
-    return run({sources({}, seconds) + u" -ac 1 -ar 32000 -c:a libmp3lame -b:a 32k"_qs +
+    const QString mp3 = u" -ac 1 -ar 32000 -c:a libmp3lame -b:a 32k"_qs;
+    return run({sources(size, seconds) +
+                (size.isEmpty() ? mp3 : h264 + u" -g 25"_qs + aac + u" -shortest"_qs) +
                 quoted(fileName)});
 }
 
