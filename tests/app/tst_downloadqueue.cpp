@@ -62,9 +62,6 @@ class TestDownloadQueue : public QObject {
     ToolPaths m_tools;
 
     using Number = std::optional<qint64>;
-    static YTDLPEvent item(Number index, Number count, const QString &title = u"Clip"_qs) {
-        return YTDLPEvent::Item{u"id"_qs, index, count, title};
-    }
     static YTDLPEvent progress(Number downloaded, Number total, std::optional<double> speed = 2.0,
                                Number eta = 7, Number fragment = {}, Number fragments = {}) {
         return YTDLPEvent::Progress{u"id"_qs, false, downloaded, total,
@@ -536,7 +533,7 @@ private Q_SLOTS:
                 return n.value(i, u"-"_qs) == u"-" ? Number() : n.value(i).toLongLong();
             };
             const QChar kind = event.front();
-            job.handle(kind == u'i'   ? item(at(0), at(1))
+            job.handle(kind == u'i' ? YTDLPEvent(YTDLPEvent::Item{u"id"_qs, at(0), at(1), u"C"_qs})
                        : kind == u'p' ? progress(at(0), at(1), 2.0, 7, at(2), at(3))
                        : kind == u'F'
                            ? YTDLPEvent(YTDLPEvent::Progress{u"id"_qs, true, 1000, 1000, {}, {}})
@@ -576,8 +573,8 @@ private Q_SLOTS:
                 list.append(QString::number(spy.count()));
             return list.join(u' ');
         };
-        job.handle(item(1, 2, u"First"_qs));
-        job.handle(item(1, 2, u"First"_qs));
+        for (int i = 0; i < 2; ++i)
+            job.handle(YTDLPEvent::Item{u"id"_qs, 1, 2, u"First"_qs});
         QCOMPARE(now(), u"First 1 2 - - 0 | 1 1 1 1 0 0 0 0 0 1"_qs);
         job.handle(progress(100, 1000, 50.0, 3));
         job.handle(progress(100, 1000, 50.0, 3));
@@ -593,7 +590,7 @@ private Q_SLOTS:
         job.handle(progress(500, 1000, 300.0, 12));
         job.handle(YTDLPEvent::Item{u"id"_qs, 2, 3, u"Second"_qs, u"Talks"_qs});
         QCOMPARE(now(), u"Talks 2 3 300 12 0 | 1 2 2 2 4 4 3 0 0 6"_qs);
-        job.handle(item(std::nullopt, std::nullopt, u"NA"_qs));
+        job.handle(YTDLPEvent::Item{u"id"_qs, {}, {}, u"NA"_qs});
         // The same path twice is listed twice.
         for (int i = 0; i < 2; ++i)
             job.handle(YTDLPEvent::File{u"id"_qs, u"/tmp/a b/Ü.m4a"_qs});

@@ -199,8 +199,7 @@ private Q_SLOTS:
 
         // Links, fully encoded, a blank between them.
         const auto url = [](QStringView text, QStringView found) { row(links, text, found); };
-        url(u"https://a.com/1,https://b.com/2,,https://c.com/3\u00a0https://d.com/4\u2003"
-            u"https://e.com/5\r\nhttps://f.com/6",
+        url(u"https://a.com/1,b.com/2,,https://c.com/3\u00a0d.com/4\u2003e.com/5\r\nf.com/6",
             u"https://a.com/1 https://b.com/2 https://c.com/3 https://d.com/4 https://e.com/5 "
             u"https://f.com/6");
         // Wrappers go at the ends only; other punctuation stays.

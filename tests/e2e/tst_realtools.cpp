@@ -145,12 +145,10 @@ private Q_SLOTS:
             !QFileInfo(u"/usr/bin/ffprobe"_qs).isExecutable())
             QSKIP("Needs Debian's yt-dlp, ffmpeg and ffprobe (apt-get install yt-dlp ffmpeg)");
         const QDir dir(m_dir.path());
-        QVERIFY(m_dir.isValid() && dir.mkpath(u"home/.cache"_qs) && dir.mkpath(u"bin"_qs) &&
-                dir.mkpath(u"media/other"_qs));
-        // yt-dlp keeps a cache under HOME; the user's stays untouched.
+        QVERIFY(m_dir.isValid() && dir.mkpath(u"bin"_qs) && dir.mkpath(u"media/other"_qs));
+        // yt-dlp keeps a cache under HOME; the user's stays untouched. It reads no configuration.
         qputenv("HOME", QFile::encodeName(dir.filePath(u"home"_qs)));
         qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(u"home/.cache"_qs)));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(u"home/.config"_qs)));
         const QString shim = YtDlpShim::write(dir.filePath(u"bin"_qs), ytdlp);
         QVERIFY(!shim.isEmpty());
         m_tools = {QUrl::fromLocalFile(shim), QUrl::fromLocalFile(MediaFixtures::ffmpeg()),
