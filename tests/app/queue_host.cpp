@@ -21,11 +21,10 @@ int main(int argc, char **argv) {
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &queue, &DownloadQueue::shutDown);
     QObject::connect(&queue, &DownloadQueue::hasActiveJobsChanged, &app, [&queue](bool active) {
         const DownloadJob *job = queue.jobs().first();
+        const bool saved =
+            std::holds_alternative<DownloadJob::Finished>(job->state()) && !job->files().isEmpty();
         if (!active)
-            QCoreApplication::exit(std::holds_alternative<DownloadJob::Finished>(job->state()) &&
-                                           !job->files().isEmpty()
-                                       ? 0
-                                       : 1);
+            QCoreApplication::exit(saved ? 0 : 1);
     });
     queue.add({DownloadRequest{QUrl(args.at(2)), *format, false, QUrl::fromLocalFile(args.at(3))}},
               {QUrl::fromLocalFile(args.at(1)), QUrl::fromLocalFile(u"/usr/bin/ffmpeg"_qs),
