@@ -269,16 +269,13 @@ private Q_SLOTS:
 
         // Command lines, parted by '|'. Help wins over version and both over an unknown option;
         // after "--" everything is link text.
-        const auto args = [](QStringView arguments, QStringView request) {
-            row(commandLine, arguments, request);
-        };
-        args(u"", u"open()");
-        args(u"https://a.com/1|b.com/2 c.com/3|not a link|-",
-             u"open(https://a.com/1,b.com/2 c.com/3,not a link,-)");
-        args(u"-v|-h", u"help");
-        args(u"https://a.com/1|--verbose|--help", u"help");
-        args(u"https://a.com/1|--verbose|-x", u"unknown(--verbose)");
-        args(u"--|--help|-x|--", u"open(--help,-x,--)");
+        row(commandLine, u"", u"open()");
+        row(commandLine, u"https://a.com/1|b.com/2 c.com/3|not a link|-",
+            u"open(https://a.com/1,b.com/2 c.com/3,not a link,-)");
+        row(commandLine, u"-v|-h", u"help");
+        row(commandLine, u"https://a.com/1|--verbose|--help", u"help");
+        row(commandLine, u"https://a.com/1|--verbose|-x", u"unknown(--verbose)");
+        row(commandLine, u"--|--help|-x|--", u"open(--help,-x,--)");
     }
 
     void text() {
