@@ -262,9 +262,8 @@ private Q_SLOTS:
         // only look like ours.
         for (QStringView line :
              {u"TKP|abc|downloading|1|2|3|4", u"TKP|x|downloading|1|2|3|4|5|", u"TKT|abc|1|2",
-              u"TKF|abc|", u"TKF|abc", u"ERROR:x", u"error: x", u"[download] Destination: x.mp4",
-              u"WARNING: something", u"", u" TKP|a|finished|1|1|1|1|1", u"tkp|a|finished|1|1|1|1|1",
-              u"TKP", u"TKP:a|finished|1|1|1|1|1", u"TKX|a|finished|1|1|1|1|1", u"TK|a|b|c|d"})
+              u"TKF|abc|", u"TKF|abc", u"ERROR:x", u"error: x", u"WARNING: something", u"",
+              u" TKP|a|finished|1|1|1|1|1", u"TKP", u"TKP:a|finished|1|1|1|1|1", u"TKX|a|b|c|d"})
             out(line, u"none");
 
         // Command lines, parted by '|'. Help wins over version and both over an unknown option;
