@@ -111,31 +111,28 @@ class TestRealTools : public QObject {
     }
 
     // Adds one request ("path format"; a feed as a playlist) and returns its job; what the job
-    // shows is recorded.
+    // shows from then on is recorded.
     DownloadJob *add(DownloadQueue &queue, const QString &download, const QString &folder) {
         const QString path = download.section(u' ', 0, 0);
-        m_seen = {};
-        // The job is made inside add(); watch it before pump starts it.
-        const auto watch = connect(&queue, &DownloadQueue::jobsInserted, this, [this, &queue] {
-            DownloadJob *job = queue.jobs().first();
-            connect(job, &DownloadJob::fractionChanged, this,
-                    [this, job] { m_seen.fractions.append(job->fraction()); });
-            connect(job, &DownloadJob::stateChanged, this,
-                    [this, job] { m_seen.states.append(job->state()); });
-            // Read once the whole event has been applied.
-            connect(job, &DownloadJob::changed, this, [this, job] {
-                const QString position = u" %1/%2"_qs.arg(job->playlistIndex().value_or(0))
-                                             .arg(job->playlistCount().value_or(0));
-                if (job->playlistIndex() && !m_seen.positions.endsWith(position))
-                    m_seen.positions += position;
-            });
-        });
         queue.add({DownloadRequest{m_server.url(path),
                                    *outputFormatFromRawValue(download.section(u' ', 1, 1)),
                                    path.endsWith(u".xml"_qs), QUrl::fromLocalFile(folder)}},
                   m_tools);
-        disconnect(watch);
-        return queue.jobs().first();
+        // pump marked the job downloading inside add(); its run starts in the next turn.
+        DownloadJob *job = queue.jobs().first();
+        m_seen = {{}, {}, {job->state()}};
+        connect(job, &DownloadJob::fractionChanged, this,
+                [this, job] { m_seen.fractions.append(job->fraction()); });
+        connect(job, &DownloadJob::stateChanged, this,
+                [this, job] { m_seen.states.append(job->state()); });
+        // Read once the whole event has been applied.
+        connect(job, &DownloadJob::changed, this, [this, job] {
+            const QString position = u" %1/%2"_qs.arg(job->playlistIndex().value_or(0))
+                                         .arg(job->playlistCount().value_or(0));
+            if (job->playlistIndex() && !m_seen.positions.endsWith(position))
+                m_seen.positions += position;
+        });
+        return job;
     }
 
 private Q_SLOTS:
