@@ -121,7 +121,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("outcome");
         // The user's own files in the output folder before the run.
         QTest::addColumn<QString>("existing");
-        // Never launched: a path under the test's folder as yt-dlp, or as the output folder.
+        // A path under the test's folder as yt-dlp or as the output folder, or when to cancel.
         QTest::addColumn<QString>("setup");
         const auto row = [](const char *name, const QString &lines, const QString &outcome,
                             const QString &existing = {}, const QString &setup = {}) {
