@@ -227,16 +227,13 @@ private Q_SLOTS:
         QVERIFY(setup != u"cancel at once"_qs || !QFile::exists(out.filePath(u"launched.txt"_qs)));
 
         QString text = shown(job);
-        if (job->title())
-            text += u" | title: "_qs + *job->title();
-        if (job->warning())
-            text += u" | warning: "_qs + *job->warning();
+        text += job->title() ? u" | title: "_qs + *job->title() : QString();
+        text += job->warning() ? u" | warning: "_qs + *job->warning() : QString();
         QStringList files;
         for (const QUrl &file : job->files())
             files.append(out.relativeFilePath(file.toLocalFile())
                              .replace(out.relativeFilePath(job->m_stagingPath), u"staging"_qs));
-        if (!files.isEmpty())
-            text += u" | files: "_qs + files.join(u", "_qs);
+        text += files.isEmpty() ? QString() : u" | files: "_qs + files.join(u", "_qs);
         const QString pattern = QRegularExpression::escape(outcome).replace(u"\\*"_qs, u".*"_qs);
         QVERIFY2(QRegularExpression(u'^' + pattern + u'$').match(text).hasMatch(),
                  qPrintable(text));
@@ -437,9 +434,8 @@ private Q_SLOTS:
     void endedTovikLeavesNothing() {
         QFETCH(int, signal);
         QFETCH(bool, ignoringSigterm);
-        scenario(u"hang"_qs,
-                 QStringList{u"ignore-term"_qs}.mid(ignoringSigterm ? 0 : 1) +
-                     QStringList{u"spawn"_qs, u"spawn setsid"_qs, u"pids pids.txt"_qs, u"hang"_qs});
+        const QString hang = u"ignore-term;spawn;spawn setsid;pids pids.txt;hang"_qs;
+        scenario(u"hang"_qs, hang.mid(ignoringSigterm ? 0 : 12).split(u';'));
         scenario(u"0"_qs, {u"err ERROR: noise"_qs, u"file a.mp4"_qs, u"exit 0"_qs});
         // Through a shell that hands its process to the host, with or without descriptors 0-2.
         QProcess host;
@@ -543,10 +539,9 @@ private Q_SLOTS:
         // count, fraction, speed, eta, files, warning, changed.
         std::deque<QSignalSpy> spies;
         const QMetaObject &meta = DownloadJob::staticMetaObject;
-        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
             if (meta.method(i).methodType() == QMetaMethod::Signal)
                 spies.emplace_back(&job, meta.method(i));
-        }
         const auto now = [&job, &spies] {
             const auto text = [](const auto &field) {
                 return field ? QVariant::fromValue(*field).toString() : u"-"_qs;
