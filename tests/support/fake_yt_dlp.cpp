@@ -63,9 +63,10 @@ fs::path under(const std::string &relative, bool record = true) {
     return path;
 }
 
-// Writes the lines to a record, renamed into place so that a reader never sees half of it.
+// Writes the lines to a record, renamed into place so that a reader never sees half of it;
+// the part has a name of its own, as jobs of one folder may write the same record at once.
 void record(const std::string &relative, const std::vector<std::string> &lines) {
-    const fs::path path = under(relative), part = path.string() + ".part";
+    const fs::path path = under(relative), part = path.string() + "." + pids[0];
     std::ofstream out(part);
     for (const std::string &line : lines)
         out << line << '\n';
