@@ -3,7 +3,7 @@
 // descriptors. Quits like Tovik on SIGTERM, SIGINT and SIGHUP. Exits when the job has ended:
 // 0 when it finished with a file, else 1.
 //
-//   queue-host <yt-dlp> <link> <output folder> [format]
+//   queue-host <yt-dlp> <link> <output folder> <format>
 
 #include "DownloadQueue.h"
 #include "TerminationSignals.h"
@@ -13,20 +13,18 @@
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    const std::optional<OutputFormat> format =
-        args.size() == 5 ? outputFormatFromRawValue(args.at(4)) : OutputFormat::video1080;
-    if ((args.size() != 4 && args.size() != 5) || !format)
+    const std::optional<OutputFormat> format = outputFormatFromRawValue(args.value(4));
+    if (args.size() != 5 || !format)
         return 2;
     DownloadQueue queue;
     const TerminationSignals terminationSignals;
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &queue, &DownloadQueue::shutDown);
     QObject::connect(&queue, &DownloadQueue::hasActiveJobsChanged, &app, [&queue](bool active) {
         const DownloadJob *job = queue.jobs().first();
+        const bool saved =
+            std::holds_alternative<DownloadJob::Finished>(job->state()) && !job->files().isEmpty();
         if (!active)
-            QCoreApplication::exit(std::holds_alternative<DownloadJob::Finished>(job->state()) &&
-                                           !job->files().isEmpty()
-                                       ? 0
-                                       : 1);
+            QCoreApplication::exit(saved ? 0 : 1);
     });
     queue.add({DownloadRequest{QUrl(args.at(2)), *format, false, QUrl::fromLocalFile(args.at(3))}},
               {QUrl::fromLocalFile(args.at(1)), QUrl::fromLocalFile(u"/usr/bin/ffmpeg"_qs),

@@ -42,17 +42,14 @@ QMultiHash<qint64, QByteArray> processes(const QString &text = {}) {
     return found;
 }
 
-// Every entry under the folder but Tovik's hidden staging folders, by path relative to the
-// folder (a folder's ends in '/'), with its bytes.
+// Every file under the folder but in Tovik's hidden staging folders, by path relative to the
+// folder, with its bytes.
 QMap<QString, QByteArray> contents(const QString &folder) {
     QMap<QString, QByteArray> entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
+    for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
         QFile file(it.next());
-        entries.insert(QDir(folder).relativeFilePath(file.fileName()) +
-                           (it.fileInfo().isDir() ? u"/"_qs : QString()),
-                       it.fileInfo().isFile() && file.open(QIODevice::ReadOnly) ? file.readAll()
-                                                                                : QByteArray());
+        entries.insert(QDir(folder).relativeFilePath(file.fileName()),
+                       file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
     }
     return entries;
 }
@@ -73,18 +70,18 @@ QString summary(const QString &fileName) {
     return (lines << QString::number(qRound(seconds)) + u's').join(u' ');
 }
 
-// Checks what the folder holds ("path/" of a folder, "path=summary" of a file; sorted, joined
-// by "; ") and that the jobs listed each of its files once.
+// Checks what the folder holds ("path=summary" of each file; sorted, joined by "; ") and that
+// the jobs listed each of its files once.
 void checkFolder(const QString &folder, const QString &expected, const QList<QUrl> &listed) {
     const QStringList paths = contents(folder).keys();
     QStringList found, names;
     for (const QString &path : paths)
-        found.append(path.endsWith(u'/') ? path : path + u'=' + summary(folder + u'/' + path));
+        found.append(path + u'=' + summary(folder + u'/' + path));
     QCOMPARE(found.join(u"; "_qs), expected);
     for (const QUrl &file : listed)
         names.append(QDir(folder).relativeFilePath(file.toLocalFile()));
     names.sort();
-    QCOMPARE(names, paths.filter(QRegularExpression(u"[^/]$"_qs)));
+    QCOMPARE(names, paths);
 }
 
 } // namespace
@@ -114,31 +111,28 @@ class TestRealTools : public QObject {
     }
 
     // Adds one request ("path format"; a feed as a playlist) and returns its job; what the job
-    // shows is recorded.
+    // shows from then on is recorded.
     DownloadJob *add(DownloadQueue &queue, const QString &download, const QString &folder) {
         const QString path = download.section(u' ', 0, 0);
-        m_seen = {};
-        // The job is made inside add(); watch it before pump starts it.
-        const auto watch = connect(&queue, &DownloadQueue::jobsInserted, this, [this, &queue] {
-            DownloadJob *job = queue.jobs().first();
-            connect(job, &DownloadJob::fractionChanged, this,
-                    [this, job] { m_seen.fractions.append(job->fraction()); });
-            connect(job, &DownloadJob::stateChanged, this,
-                    [this, job] { m_seen.states.append(job->state()); });
-            // Read once the whole event has been applied.
-            connect(job, &DownloadJob::changed, this, [this, job] {
-                const QString position = u" %1/%2"_qs.arg(job->playlistIndex().value_or(0))
-                                             .arg(job->playlistCount().value_or(0));
-                if (job->playlistIndex() && !m_seen.positions.endsWith(position))
-                    m_seen.positions += position;
-            });
-        });
         queue.add({DownloadRequest{m_server.url(path),
-                                   *outputFormatFromRawValue(download.section(u' ', 1)),
+                                   *outputFormatFromRawValue(download.section(u' ', 1, 1)),
                                    path.endsWith(u".xml"_qs), QUrl::fromLocalFile(folder)}},
                   m_tools);
-        disconnect(watch);
-        return queue.jobs().first();
+        // pump marked the job downloading inside add(); its run starts in the next turn.
+        DownloadJob *job = queue.jobs().first();
+        m_seen = {{}, {}, {job->state()}};
+        connect(job, &DownloadJob::fractionChanged, this,
+                [this, job] { m_seen.fractions.append(job->fraction()); });
+        connect(job, &DownloadJob::stateChanged, this,
+                [this, job] { m_seen.states.append(job->state()); });
+        // Read once the whole event has been applied.
+        connect(job, &DownloadJob::changed, this, [this, job] {
+            const QString position = u" %1/%2"_qs.arg(job->playlistIndex().value_or(0))
+                                         .arg(job->playlistCount().value_or(0));
+            if (job->playlistIndex() && !m_seen.positions.endsWith(position))
+                m_seen.positions += position;
+        });
+        return job;
     }
 
 private Q_SLOTS:
@@ -148,12 +142,10 @@ private Q_SLOTS:
             !QFileInfo(u"/usr/bin/ffprobe"_qs).isExecutable())
             QSKIP("Needs Debian's yt-dlp, ffmpeg and ffprobe (apt-get install yt-dlp ffmpeg)");
         const QDir dir(m_dir.path());
-        QVERIFY(m_dir.isValid() && dir.mkpath(u"home/.cache"_qs) && dir.mkpath(u"bin"_qs) &&
-                dir.mkpath(u"media/other"_qs));
-        // yt-dlp keeps a cache under HOME; the user's stays untouched.
+        QVERIFY(m_dir.isValid() && dir.mkpath(u"bin"_qs) && dir.mkpath(u"media/other"_qs));
+        // yt-dlp keeps a cache under HOME; the user's stays untouched. It reads no configuration.
         qputenv("HOME", QFile::encodeName(dir.filePath(u"home"_qs)));
         qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(u"home/.cache"_qs)));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(u"home/.config"_qs)));
         const QString shim = YtDlpShim::write(dir.filePath(u"bin"_qs), ytdlp);
         QVERIFY(!shim.isEmpty());
         m_tools = {QUrl::fromLocalFile(shim), QUrl::fromLocalFile(MediaFixtures::ffmpeg()),
@@ -167,15 +159,13 @@ private Q_SLOTS:
              {dash(media + u"/dash"_qs, 3), clip(media + u"/clip.mp4"_qs, {640, 360}, 2),
               clip(media + u"/other/clip.mp4"_qs, {320, 240}, 3), clip(full, {1920, 1080}, 10),
               fragmented(full, media, {1920, 1080}, 2),
-              mp3Audio(media + u"/long-mp3.mp4"_qs, longMp3Seconds),
-              feed(media + u"/feed.xml"_qs, u"Loopback Channel"_qs, base,
-                   u"One=one.mp4 Two=two.mp4 Three=three.mp4"_qs),
+              clip(media + u"/long-mp3.mp4"_qs, {}, longMp3Seconds),
               feed(media + u"/feed-missing.xml"_qs, u"Gappy Channel"_qs, base,
                    u"One=one.mp4 Gone=gone.mp4 Three=three.mp4"_qs),
               feed(media + u"/intros.xml"_qs, u"Intro Channel"_qs, base,
                    u"Intro=clip.mp4 Intro=other/clip.mp4"_qs)})
             QCOMPARE(problem, QString());
-        for (const QString &name : {u"one"_qs, u"two"_qs, u"three"_qs, u"slow"_qs})
+        for (const QString &name : {u"one"_qs, u"three"_qs, u"slow"_qs})
             QVERIFY(QFile::copy(media + u"/clip.mp4"_qs, media + u'/' + name + u".mp4"_qs));
         const QHash<QString, QByteArray> types{{u"mpd"_qs, "application/dash+xml"},
                                                {u"m3u8"_qs, "application/vnd.apple.mpegurl"},
@@ -195,91 +185,87 @@ private Q_SLOTS:
         }
     }
 
-    // Downloads one after the other into one folder; each must end as `shows` says (a pattern
-    // of report()), leave every file there before it as it was and add its own complete files
-    // under free names. `steps` above 0: the one item's bar moves only forward, through more
-    // than that many fractions, to the end.
+    // Downloads one after the other into one folder; each must end as its pattern of report()
+    // says, leave every file there before it as it was and add its own complete files under
+    // free names. A number after the format: the one item's bar moves only forward, through
+    // more than that many fractions, to the end.
     void downloads_data() {
-        QTest::addColumn<QString>("downloads"); // "path format", joined by ", "
-        QTest::addColumn<QString>("shows");
-        QTest::addColumn<int>("steps");
-        QTest::addColumn<QString>("leaves"); // what the folder holds in the end (checkFolder)
-        const auto row = [](const char *tag, const char *downloads, const char *shows, int steps,
+        QTest::addColumn<QString>("downloads"); // "path format [steps]", joined by ", "
+        QTest::addColumn<QString>("shows");     // one pattern per download, joined by "; "
+        QTest::addColumn<QString>("leaves");    // what the folder holds in the end (checkFolder)
+        const auto row = [](const char *tag, const char *downloads, const char *shows,
                             const char *leaves) {
-            QTest::newRow(tag) << QString::fromUtf8(downloads) << QString::fromUtf8(shows) << steps
+            QTest::newRow(tag) << QString::fromUtf8(downloads) << QString::fromUtf8(shows)
                                << QString::fromUtf8(leaves);
         };
         // A single video keeps its own title: no playlist title stands in for it.
-        row("DASH, 720p", "/dash/manifest.mpd video720", "manifest: finished", 2,
-            "manifest.mp4=aac h264/720 3s");
-        row("DASH, audio", "/dash/manifest.mpd audio", "manifest: finished", 1,
-            "manifest.m4a=aac 3s");
+        row("DASH", "/dash/manifest.mpd video720 2, /dash/manifest.mpd audio 1",
+            "manifest: finished; manifest: finished",
+            "manifest.m4a=aac 3s; manifest.mp4=aac h264/720 3s");
         // Sources that yt-dlp fetches fragment by fragment, its size estimate changing after each.
-        row("DASH segments, video", "/segments/manifest.mpd video1080", "manifest: finished", 10,
-            "manifest.mp4=aac h264/1080 10s");
-        row("DASH segments, audio", "/segments/manifest.mpd audio", "manifest: finished", 10,
-            "manifest.m4a=aac 10s");
-        row("HLS, video", "/hls/master.m3u8 video1080", "master: finished", 10,
-            "master.mp4=aac h264/1080 10s");
-        row("HLS, audio", "/hls/master.m3u8 audio", "master: finished", 10, "master.m4a=aac 10s");
-        // Everything of a feed lands in one sub-folder named after it.
-        row("a feed", "/feed.xml video480", "Loopback Channel 1/3 2/3 3/3: finished", 0,
-            "Loopback Channel/; Loopback Channel/1 - One.mp4=aac h264/360 2s; "
-            "Loopback Channel/2 - Two.mp4=aac h264/360 2s; "
-            "Loopback Channel/3 - Three.mp4=aac h264/360 2s");
-        row("a feed missing an entry", "/feed-missing.xml video480",
-            "Gappy Channel 1/3 3/3: warning: One item failed: .*404.*", 0,
-            "Gappy Channel/; Gappy Channel/1 - One.mp4=aac h264/360 2s; "
-            "Gappy Channel/3 - Three.mp4=aac h264/360 2s");
-        // yt-dlp's own message, without its "ERROR: [extractor] id: " lead.
-        row("a missing video", "/gone.mp4 video1080",
-            ": failed: Unable to download webpage: HTTP Error 404.*", 0, "");
-        row("video, then the audio of the same link", "/clip.mp4 video720, /clip.mp4 audio",
-            "clip: finished", 0, "clip.m4a=aac 2s; clip.mp4=aac h264/360 2s");
-        row("the same link twice", "/clip.mp4 video720, /clip.mp4 video720", "clip: finished", 0,
-            "clip (1).mp4=aac h264/360 2s; clip.mp4=aac h264/360 2s");
-        row("two videos of one title", "/clip.mp4 video720, /other/clip.mp4 video720",
-            "clip: finished", 0, "clip (1).mp4=aac h264/240 3s; clip.mp4=aac h264/360 2s");
-        row("a feed with two entries of one title", "/intros.xml video480",
-            "Intro Channel 1/2 2/2: finished", 0,
-            "Intro Channel/; Intro Channel/1 - Intro.mp4=aac h264/360 2s; "
+        row("DASH segments", "/segments/manifest.mpd video1080 10, /segments/manifest.mpd audio 10",
+            "manifest: finished; manifest: finished",
+            "manifest.m4a=aac 10s; manifest.mp4=aac h264/1080 10s");
+        row("HLS", "/hls/master.m3u8 video1080 10, /hls/master.m3u8 audio 10",
+            "master: finished; master: finished",
+            "master.m4a=aac 10s; master.mp4=aac h264/1080 10s");
+        // Everything of a feed lands in one sub-folder named after it; entries of one title
+        // keep apart by their numbers.
+        row("feeds", "/feed-missing.xml video480, /intros.xml video480",
+            "Gappy Channel 1/3 3/3: warning: One item failed: .*404.*; "
+            "Intro Channel 1/2 2/2: finished",
+            "Gappy Channel/1 - One.mp4=aac h264/360 2s; "
+            "Gappy Channel/3 - Three.mp4=aac h264/360 2s; "
+            "Intro Channel/1 - Intro.mp4=aac h264/360 2s; "
             "Intro Channel/2 - Intro.mp4=aac h264/240 3s");
+        // A missing video fails with yt-dlp's own message, without its "ERROR: [extractor] id: "
+        // lead. Then video and audio of one link, the same link again, another video of the
+        // same title.
+        row("one title",
+            "/gone.mp4 video1080, /clip.mp4 video720, /clip.mp4 audio, "
+            "/clip.mp4 video720, /other/clip.mp4 video720",
+            ": failed: Unable to download webpage: HTTP Error 404.*; clip: finished; "
+            "clip: finished; clip: finished; clip: finished",
+            "clip (1).mp4=aac h264/360 2s; clip (2).mp4=aac h264/240 3s; clip.m4a=aac 2s; "
+            "clip.mp4=aac h264/360 2s");
     }
 
     void downloads() {
         QFETCH(QString, downloads);
         QFETCH(QString, shows);
-        QFETCH(int, steps);
         const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        const QStringList list = downloads.split(u", "_qs), patterns = shows.split(u"; "_qs);
         DownloadQueue queue;
-        DownloadJob *job = nullptr;
         QList<QUrl> listed;
-        for (const QString &download : downloads.split(u", "_qs)) {
+        for (qsizetype i = 0; i < list.size(); ++i) {
             const QMap<QString, QByteArray> before = contents(folder);
-            job = add(queue, download, folder);
+            DownloadJob *job = add(queue, list[i], folder);
             QTRY_VERIFY_WITH_TIMEOUT(!job->isActive(), toolTimeout);
             const QString shown = report(job);
-            QVERIFY2(shown.contains(QRegularExpression(QRegularExpression::anchoredPattern(shows))),
+            QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(patterns.value(i)))
+                         .match(shown)
+                         .hasMatch(),
                      qPrintable(shown));
             listed += job->files();
             for (const QString &path : before.keys())
                 QVERIFY2(contents(folder).value(path) == before.value(path), qPrintable(path));
+            const int steps = list[i].section(u' ', 2).toInt();
+            if (steps == 0)
+                continue;
+            // Each fraction above the one before it, up to 1.
+            QVERIFY2(m_seen.fractions.size() > steps &&
+                         std::ranges::adjacent_find(m_seen.fractions, std::greater_equal<>()) ==
+                             m_seen.fractions.end() &&
+                         m_seen.fractions.last() == 1.0,
+                     qPrintable(QDebug::toString(m_seen.fractions)));
+            // Where the video part ends and the audio part begins.
+            QVERIFY(list[i].contains(u"audio"_qs) || m_seen.fractions.contains(0.9));
+            QCOMPARE(m_seen.states,
+                     (QList<State>{DownloadJob::Downloading{}, DownloadJob::Processing{},
+                                   DownloadJob::Finished{}}));
         }
         QFETCH(QString, leaves);
         checkFolder(folder, leaves, listed);
-        if (steps == 0)
-            return;
-        // Each fraction above the one before it.
-        QVERIFY2(m_seen.fractions.size() > steps &&
-                     std::ranges::adjacent_find(m_seen.fractions, std::greater_equal<>()) ==
-                         m_seen.fractions.end(),
-                 qPrintable(QDebug::toString(m_seen.fractions)));
-        QCOMPARE(job->fraction(), 1.0);
-        QCOMPARE(m_seen.fractions.last(), 1.0);
-        // Where the video part ends and the audio part begins.
-        QVERIFY(downloads.endsWith(u"audio"_qs) || m_seen.fractions.contains(0.9));
-        QCOMPARE(m_seen.states, (QList<State>{DownloadJob::Downloading{}, DownloadJob::Processing{},
-                                              DownloadJob::Finished{}}));
     }
 
     // Stops a download while it runs: cancelled in the queue, or with a signal to a Tovik of

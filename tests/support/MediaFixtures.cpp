@@ -46,12 +46,9 @@ QString MediaFixtures::ffmpeg() {
 }
 
 QString MediaFixtures::clip(const QString &fileName, QSize size, int seconds) {
-    return run(
-        {sources(size, seconds) + h264 + u" -g 25"_qs + aac + u" -shortest"_qs + quoted(fileName)});
-}
-
-QString MediaFixtures::mp3Audio(const QString &fileName, int seconds) {
-    return run({sources({}, seconds) + u" -ac 1 -ar 32000 -c:a libmp3lame -b:a 32k"_qs +
+    const QString mp3 = u" -ac 1 -ar 32000 -c:a libmp3lame -b:a 32k"_qs;
+    return run({sources(size, seconds) +
+                (size.isEmpty() ? mp3 : h264 + u" -g 25"_qs + aac + u" -shortest"_qs) +
                 quoted(fileName)});
 }
 
@@ -62,19 +59,13 @@ QString MediaFixtures::dash(const QString &folder, int seconds) {
         commands.append(sources(size, seconds) + h264 + u" -an"_qs +
                         quoted(folder + u"/v%1.mp4"_qs.arg(size.height())));
     return run(commands, folder + u"/manifest.mpd"_qs, uR"(<?xml version="1.0" encoding="utf-8"?>
-<MPD xmlns="urn:mpeg:dash:schema:mpd:2011" type="static" minBufferTime="PT2S"
- profiles="urn:mpeg:dash:profile:isoff-on-demand:2011" mediaPresentationDuration="PT%1S"><Period>
+<MPD xmlns="urn:mpeg:dash:schema:mpd:2011" type="static" minBufferTime="PT2S" profiles="urn:mpeg:dash:profile:isoff-on-demand:2011" mediaPresentationDuration="PT%1S"><Period>
 <AdaptationSet contentType="video" mimeType="video/mp4">
-<Representation id="v480" codecs="avc1.42c01e" bandwidth="300000" width="854" height="480">
- <BaseURL>v480.mp4</BaseURL></Representation>
-<Representation id="v720" codecs="avc1.42c01f" bandwidth="600000" width="1280" height="720">
- <BaseURL>v720.mp4</BaseURL></Representation>
-<Representation id="v1080" codecs="avc1.42c028" bandwidth="1200000" width="1920" height="1080">
- <BaseURL>v1080.mp4</BaseURL></Representation>
+<Representation id="v480" codecs="avc1.42c01e" bandwidth="300000" width="854" height="480"><BaseURL>v480.mp4</BaseURL></Representation>
+<Representation id="v720" codecs="avc1.42c01f" bandwidth="600000" width="1280" height="720"><BaseURL>v720.mp4</BaseURL></Representation>
+<Representation id="v1080" codecs="avc1.42c028" bandwidth="1200000" width="1920" height="1080"><BaseURL>v1080.mp4</BaseURL></Representation>
 </AdaptationSet>
-<AdaptationSet contentType="audio" mimeType="audio/mp4"><Representation id="a" codecs="mp4a.40.2"
- bandwidth="64000" audioSamplingRate="44100"><BaseURL>a.m4a</BaseURL></Representation>
-</AdaptationSet></Period></MPD>
+<AdaptationSet contentType="audio" mimeType="audio/mp4"><Representation id="a" codecs="mp4a.40.2" bandwidth="64000" audioSamplingRate="44100"><BaseURL>a.m4a</BaseURL></Representation></AdaptationSet></Period></MPD>
 )"_qs.arg(seconds));
 }
 
@@ -108,8 +99,8 @@ video.m3u8
 QString MediaFixtures::feed(const QString &fileName, const QString &title, const QUrl &base,
                             const QString &items) {
     QString xml = uR"(<?xml version="1.0" encoding="UTF-8"?>
-<rss version="2.0"><channel><title>%1</title><link>http://127.0.0.1/</link>
-<description>Generated</description>)"_qs.arg(title.toHtmlEscaped());
+<rss version="2.0"><channel><title>%1</title><link>http://127.0.0.1/</link><description>Generated</description>)"_qs
+                      .arg(title.toHtmlEscaped());
     int number = 0;
     for (const QString &item : items.split(u' ')) {
         const QUrl link = base.resolved(QUrl(item.section(u'=', 1)));

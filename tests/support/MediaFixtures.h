@@ -13,7 +13,9 @@ namespace MediaFixtures {
 QString ffmpeg();
 
 // A progressive MP4 (H.264 + AAC) with a key frame every second, so that it can be cut into
-// segments of whole seconds.
+// segments of whole seconds. Of an empty size, an MP4 holding nothing but MP3 audio, mono:
+// quick to make even when long, while extracting M4A audio from it makes ffmpeg re-encode,
+// which keeps ffmpeg busy for a while.
 QString clip(const QString &fileName, QSize size, int seconds);
 
 // A DASH presentation in the on-demand profile in `folder`: "manifest.mpd" offering H.264
@@ -21,10 +23,6 @@ QString clip(const QString &fileName, QSize size, int seconds);
 // representation ("a.m4a"), each one whole file. yt-dlp fetches such representations over
 // plain HTTP with their sizes known.
 QString dash(const QString &folder, int seconds);
-
-// An MP4 holding nothing but MP3 audio, mono: quick to make even when long, while
-// extracting M4A audio from it makes ffmpeg re-encode, which keeps ffmpeg busy for a while.
-QString mp3Audio(const QString &fileName, int seconds);
 
 // A made clip of `size` cut, without encoding again, into segments of `segmentSeconds` that
 // yt-dlp fetches one by one, in `folder`: a DASH presentation in the live profile

@@ -8,9 +8,10 @@
 //                           after the link's last path segment, so every job of a test can
 //                           play its own scenario while all share one environment
 //
-// A scenario has one command per line; the run exits 0 after the last one. Files go under
-// the -P folder; records for the tests (pids, args, fds) under its parent, the folder the
-// download was asked for, where Tovik keeps the -P folder as its staging folder.
+// A scenario has one command per line; it is read whole and closed before it plays, and the
+// run exits 0 after the last command. Files go under the -P folder; records for the tests
+// (pids, args) under its parent, the folder the download was asked for, where Tovik keeps the
+// -P folder as its staging folder.
 //   out <text>              <text> and a line feed on standard output
 //   err <text>              the same on standard error
 //   file <relative path>    creates the file under the -P folder, prints its TKF| line
@@ -18,13 +19,9 @@
 //   touch <relative path>   creates the file under the -P folder and says nothing
 //   sleep <ms>
 //   hang                    waits until a signal ends the process
-//   spawn-child-hang        forks a child that waits until a signal ends it (stands in for
-//                           the ffmpeg that yt-dlp runs)
-//   spawn-setsid-hang       the same, the child in a session of its own
+//   spawn [setsid]          forks a child that waits until a signal ends it (stands in for
+//                           the ffmpeg that yt-dlp runs), with "setsid" in a session of its own
 //   ignore-term             ignores SIGTERM from now on, and so do children spawned later
-//   flood-unterminated <s>  writes to standard output without a line feed for that many seconds
-//   fds <relative path>     writes the numbers of its open descriptors, one per line, but for
-//                           the scenario it reads, under the records folder
 //   pids <relative path>    writes this process's id, then its children's, one per line,
 //                           under the records folder
 //   args <relative path>    writes the arguments, one per line, under the records folder
@@ -34,14 +31,12 @@
 //                           replaces the program
 //   exit <code>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -51,41 +46,27 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
 
 std::vector<std::string> arguments;
-fs::path folder; // the -P folder
-fs::path scenario;
+fs::path folder;                                           // the -P folder
 std::vector<std::string> pids{std::to_string(::getpid())}; // this process's, then its children's
 
-void say(FILE *stream, const std::string &text, bool lineFeed = true) {
-    std::fputs((lineFeed ? text + '\n' : text).c_str(), stream);
-    std::fflush(stream);
-}
-
 [[noreturn]] void fail(const std::string &message) {
-    say(stderr, "ERROR: fake-yt-dlp: " + message);
+    std::fputs(("ERROR: fake-yt-dlp: " + message + '\n').c_str(), stderr);
     std::exit(2);
-}
-
-[[noreturn]] void hang() {
-    for (;;)
-        ::pause();
 }
 
 // A path under the -P folder or, for records, under its parent.
 fs::path under(const std::string &relative, bool record = true) {
-    if (folder.empty())
-        fail("no -P folder");
     const fs::path path = (record ? folder.parent_path() : folder) / relative;
     fs::create_directories(path.parent_path());
     return path;
 }
 
-// Writes the lines to a record, renamed into place so that a reader never sees half of it.
+// Writes the lines to a record, renamed into place so that a reader never sees half of it;
+// the part has a name of its own, as jobs of one folder may write the same record at once.
 void record(const std::string &relative, const std::vector<std::string> &lines) {
-    const fs::path path = under(relative), part = path.string() + ".part";
+    const fs::path path = under(relative), part = path.string() + "." + pids[0];
     std::ofstream out(part);
     for (const std::string &line : lines)
         out << line << '\n';
@@ -98,86 +79,69 @@ void file(const std::string &relative, const char *lineEnd) {
     const fs::path path = under(relative, false);
     std::ofstream(path) << "fake media\n";
     if (lineEnd)
-        say(stdout, "TKF|fake|" + path.string() + lineEnd, false);
+        std::fputs(("TKF|fake|" + path.string() + lineEnd).c_str(), stdout);
+}
+
+// Waits until a signal ends the process, in a session of its own when asked.
+[[noreturn]] void hang(bool ownSession = false) {
+    if (ownSession)
+        ::setsid();
+    for (;;)
+        ::pause();
 }
 
 void spawnHang(bool ownSession) {
     if (const pid_t child = ::fork(); child != 0)
         return pids.push_back(std::to_string(child));
-    if (ownSession)
-        ::setsid();
-    hang();
-}
-
-std::vector<std::string> openDescriptors() {
-    std::vector<std::string> listed, open;
-    for (const auto &entry : fs::directory_iterator("/proc/self/fd"))
-        listed.push_back(entry.path());
-    // The listing's own descriptor is closed again by now, and the scenario being read is
-    // the fake's own.
-    std::error_code error;
-    for (const fs::path link : listed)
-        if (fs::exists(link) && fs::read_symlink(link, error) != fs::absolute(scenario))
-            open.push_back(link.filename());
-    return open;
+    hang(ownSession);
 }
 
 void rate(double linesPerSecond, double seconds) {
-    const auto start = Clock::now();
-    const std::chrono::duration<double> interval(1 / linesPerSecond);
+    const auto start = std::chrono::steady_clock::now();
     const auto count = static_cast<long>(linesPerSecond * seconds);
-    for (long i = 0; i < count; ++i) {
-        std::this_thread::sleep_until(start + interval * static_cast<double>(i));
-        say(stdout, "TKP|fake|downloading|" + std::to_string(i) + "|" + std::to_string(count) +
-                        "|NA|1048576.0|1");
-    }
-}
-
-void flood(double seconds) {
-    const std::string chunk(64 * 1024, 'x');
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < end)
-        std::fwrite(chunk.data(), 1, chunk.size(), stdout);
-    std::fflush(stdout);
+    const auto step = std::chrono::microseconds(static_cast<long>(1e6 / linesPerSecond));
+    for (long i = 0; i < count; std::this_thread::sleep_until(start + ++i * step))
+        std::printf("TKP|fake|downloading|%ld|%ld|NA|1048576.0|1\n", i, count);
 }
 
 // Each command gets the rest of its line; rate and replace take two words from it.
-const std::map<std::string, std::function<void(const std::string &)>> commands{
-    {"out", [](auto &text) { say(stdout, text); }},
-    {"err", [](auto &text) { say(stderr, text); }},
+const std::map<std::string, void (*)(const std::string &)> commands{
+    {"out", [](auto &text) { std::fputs((text + '\n').c_str(), stdout); }},
+    {"err", [](auto &text) { std::fputs((text + '\n').c_str(), stderr); }},
     {"file", [](auto &path) { file(path, "\n"); }},
     {"file-unterminated", [](auto &path) { file(path, ""); }},
     {"touch", [](auto &path) { file(path, nullptr); }},
-    {"sleep", [](auto &ms) { std::this_thread::sleep_for(std::stol(ms) * 1ms); }},
+    {"sleep",
+     [](auto &ms) { std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(ms))); }},
     {"hang", [](auto &) { hang(); }},
-    {"spawn-child-hang", [](auto &) { spawnHang(false); }},
-    {"spawn-setsid-hang", [](auto &) { spawnHang(true); }},
+    {"spawn", [](auto &how) { spawnHang(how == "setsid"); }},
     {"ignore-term", [](auto &) { std::signal(SIGTERM, SIG_IGN); }},
-    {"flood-unterminated", [](auto &seconds) { flood(std::stod(seconds)); }},
-    {"fds", [](auto &path) { record(path, openDescriptors()); }},
     {"pids", [](auto &path) { record(path, pids); }},
     {"args", [](auto &path) { record(path, arguments); }},
     {"rate", [](auto &w) { rate(std::stod(w), std::stod(w.substr(w.find(' ')))); }},
     {"signal", [](auto &n) { std::raise(std::stoi(n)); }},
     {"replace", [](auto &w) { fs::rename(w.substr(0, w.find(' ')), w.substr(w.find(' ') + 1)); }},
     {"exit", [](auto &code) { std::exit(std::stoi(code)); }},
+    {"", [](auto &) {}},
 };
 
 // Plays the scenario file; when none is named, prints the fallback instead.
-int play(const char *path, const char *fallback = nullptr) {
-    if ((!path || !*path) && fallback)
-        return say(stdout, fallback), 0;
-    std::ifstream in(scenario = path);
+int play(const char *path, const std::string &fallback = {}) {
+    if ((!path || !*path) && !fallback.empty())
+        return std::fputs((fallback + '\n').c_str(), stdout), 0;
+    std::ifstream in(path);
     if (!in)
-        fail("no scenario " + scenario.string());
-    for (std::string line; std::getline(in, line);) {
+        fail("no scenario " + std::string(path));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    in.close();
+    for (const std::string &line : lines) {
         const auto blank = line.find(' ');
-        const std::string name = line.substr(0, blank);
-        const auto command = commands.find(name);
-        if (command != commands.end())
-            command->second(blank == std::string::npos ? "" : line.substr(blank + 1));
-        else if (!name.empty())
-            fail("unknown scenario command " + name);
+        const auto command = commands.find(line.substr(0, blank));
+        if (command == commands.end())
+            fail("unknown scenario command " + line);
+        command->second(blank == std::string::npos ? "" : line.substr(blank + 1));
     }
     return 0;
 }
@@ -185,20 +149,16 @@ int play(const char *path, const char *fallback = nullptr) {
 } // namespace
 
 int main(int argc, char **argv) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // each write at once, as yt-dlp's
     arguments.assign(argv + 1, argv + argc);
     if (arguments == std::vector<std::string>{"--version"})
         return play(std::getenv("FAKE_YTDLP_VERSION_SCENARIO"), "2024.01.01");
     if (arguments == std::vector<std::string>{"-U"})
         return play(std::getenv("FAKE_YTDLP_UPDATE"), "yt-dlp is up to date (2024.01.01)");
-    // A download: the link is the last argument and "--" comes right before it.
-    if (arguments.size() < 2 || arguments[arguments.size() - 2] != "--")
-        fail("the link must follow \"--\"");
-    if (const auto p = std::find(arguments.begin(), arguments.end() - 1, "-P");
-        p < arguments.end() - 1)
-        folder = p[1];
+    // A download: the link comes last (the queue test checks the whole argument list).
+    for (std::size_t i = 0; i + 2 < arguments.size(); ++i)
+        folder = arguments[i] == "-P" ? fs::path(arguments[i + 1]) : folder;
     const char *scenarios = std::getenv("FAKE_YTDLP_SCENARIOS");
-    if (!scenarios || !*scenarios)
-        fail("FAKE_YTDLP_SCENARIOS is not set");
     const std::string link = arguments.back();
-    return play((fs::path(scenarios) / link.substr(link.rfind('/') + 1)).c_str());
+    return play((fs::path(scenarios ? scenarios : "") / link.substr(link.rfind('/') + 1)).c_str());
 }

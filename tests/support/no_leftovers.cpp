@@ -31,14 +31,13 @@ std::vector<pid_t> children() {
         std::ifstream stat(entry.path() / "stat");
         std::string text;
         std::getline(stat, text);
-        // "pid (name) state ppid …"; the name may hold blanks and parentheses.
-        const auto nameEnd = text.rfind(')');
-        int pid = 0, parent = 0;
+        // "pid (name) state ppid …"; the name may hold blanks and parentheses. Without a ")",
+        // the scan starts at the empty text's end and fails.
+        int parent = 0;
         char state = 0;
-        if (nameEnd != std::string::npos && std::sscanf(text.c_str(), "%d", &pid) == 1 &&
-            std::sscanf(text.c_str() + nameEnd + 1, " %c %d", &state, &parent) == 2 &&
+        if (std::sscanf(text.c_str() + text.rfind(')') + 1, " %c %d", &state, &parent) == 2 &&
             parent == ::getpid() && state != 'Z')
-            found.push_back(pid);
+            found.push_back(std::stoi(entry.path().filename().string()));
     }
     return found;
 }
