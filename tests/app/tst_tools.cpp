@@ -67,22 +67,17 @@ QByteArray release(const QString &tag) {
     return QJsonDocument(QJsonObject{{u"tag_name"_qs, tag}}).toJson();
 }
 
-// Everything under a folder, links not followed: each path with / for a folder, @ and the
-// target for a link, : or *: for a file or an executable and its size.
+// Everything under a folder, links not followed, in byte order: each path with / for a folder,
+// @ and the target for a link, : or *: for a file or an executable and its size.
 QString describe(const QString &folder) {
-    QStringList paths;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo e(it.next());
-        paths.append(e.filePath().mid(folder.size() + 1) +
-                     (e.isSymLink() ? u'@' + e.symLinkTarget().mid(folder.size() + 1)
-                      : e.isDir()
-                          ? u"/"_qs
-                          : (e.isExecutable() ? u"*:"_qs : u":"_qs) + QString::number(e.size())));
-    }
-    paths.sort();
-    return paths.join(u' ');
+    QProcess find;
+    find.start(u"sh"_qs,
+               {u"-c"_qs,
+                u"find \"$0\" -mindepth 1 \\( -type l -printf '%P@%l\\n' \\) -o \\( -type d "
+                u"-printf '%P/\\n' \\) -o \\( -perm -u+x -printf '%P*:%s\\n' \\) -o -printf "
+                u"'%P:%s\\n' | LC_ALL=C sort | paste -sd ' '"_qs,
+                folder});
+    return find.waitForFinished() ? QString::fromUtf8(find.readAll()).trimmed() : QString();
 }
 
 // The phase's name, or the message of a failure.
@@ -117,10 +112,7 @@ class TestTools : public QObject {
     QByteArray m_ytdlp; // what the site publishes as yt-dlp
     const QByteArray m_deno = randomBytes(300'000, 1), m_ffmpeg = randomBytes(500'000, 2);
     const QByteArray m_denoZip = ZipBuilder().file(u"deno"_qs, m_deno, 0755).build();
-    const QByteArray m_ffmpegZip = ZipBuilder()
-                                       .file(u"README.txt"_qs, "a static build\n")
-                                       .file(u"ffmpeg"_qs, m_ffmpeg, 0755)
-                                       .build();
+    const QByteArray m_ffmpegZip = ZipBuilder().file(u"ffmpeg"_qs, m_ffmpeg, 0755).build();
     // The release site's paths.
     const QString m_ytdlpApi = u"/repos/yt-dlp/yt-dlp/releases/latest"_qs;
     const QString m_ytdlpRelease = u"/yt-dlp/yt-dlp/releases/download/2025.01.15/"_qs;
@@ -265,23 +257,23 @@ private Q_SLOTS:
     void capture() {
         const auto run = [](const QString &script,
                             std::optional<QProcessEnvironment> environment = std::nullopt) {
-            return runTask(ToolRunner::capture(QUrl::fromLocalFile(u"/bin/sh"_qs),
-                                               {u"-c"_qs, script}, environment))
-                .value.value_or(ToolRunner::CaptureResult{-1, {}});
+            const auto result = runTask(ToolRunner::capture(QUrl::fromLocalFile(u"/bin/sh"_qs),
+                                                            {u"-c"_qs, script}, environment))
+                                    .value;
+            return result ? QString::number(result->status) + u' ' + result->output : QString();
         };
-        const auto ended = run(u"cat; echo one; echo two >&2; echo three; kill -9 $$"_qs);
-        QCOMPARE(QString::number(ended.status) + ended.output, u"9one\ntwo\nthree\n"_qs);
+        QCOMPARE(run(u"cat; echo one; echo two >&2; echo three; kill -9 $$"_qs),
+                 u"9 one\ntwo\nthree\n"_qs);
         const QString variables =
             u"printf %s \"$TOVIK_TEST_MARK|$PYTHONIOENCODING|$PYTHONUTF8|$PATH\""_qs;
-        QCOMPARE(run(variables).output,
-                 u"kept = as it was|latin-1|0|"_qs + qEnvironmentVariable("PATH"));
-        const auto tools =
-            ToolRunner::environment({.ytdlp = QUrl::fromLocalFile(u"/tools/yt-dlp"_qs),
-                                     .ffmpeg = QUrl::fromLocalFile(u"/opt/ff mpeg/bin/ffmpeg"_qs),
-                                     .deno = QUrl::fromLocalFile(u"/tools/deno"_qs)});
+        QCOMPARE(run(variables),
+                 u"0 kept = as it was|latin-1|0|"_qs + qEnvironmentVariable("PATH"));
         QCOMPARE(
-            run(variables, tools).output,
-            u"kept = as it was|utf-8|1|/tools:/opt/ff mpeg/bin:/usr/bin:/bin:/usr/sbin:/sbin"_qs);
+            run(variables, ToolRunner::environment(
+                               {.ytdlp = QUrl::fromLocalFile(u"/tools/yt-dlp"_qs),
+                                .ffmpeg = QUrl::fromLocalFile(u"/opt/ff mpeg/bin/ffmpeg"_qs),
+                                .deno = QUrl::fromLocalFile(u"/tools/deno"_qs)})),
+            u"0 kept = as it was|utf-8|1|/tools:/opt/ff mpeg/bin:/usr/bin:/bin:/usr/sbin:/sbin"_qs);
     }
 
     void unzip_data() {
@@ -298,7 +290,7 @@ private Q_SLOTS:
                 .directory(u"empty"_qs)
                 .file(u"zeros"_qs, QByteArray(8 * mebibyte, '\0'))
                 .build(),
-            u"|README:8 bin/ bin/alias@bin/tool bin/tool*:18 deep/ deep/a/ deep/a/b/ "
+            u"|README:8 bin/ bin/alias@tool bin/tool*:18 deep/ deep/a/ deep/a/b/ "
             u"deep/a/b/c.txt:5 empty/ zeros:8388608"_qs);
         // Every entry is checked before the first write, so nothing is written.
         const QString outside = m_suite.filePath(u"outside"_qs),
@@ -701,48 +693,47 @@ private Q_SLOTS:
 
     void update_data() {
         // scripts: "|"-joined scenarios of --version, -U (when none: up to date) and --version
-        // after -U; stored: the last update check, a number is its age in seconds; message: the
+        // after -U; stored: the last update check, an int is its age in seconds; message: the
         // update's outcome, empty when none runs.
-        columns<QByteArray, QString, QString, std::optional<QString>>(
+        columns<QByteArray, QVariant, QString, std::optional<QString>>(
             {"scripts", "stored", "message", "newVersion"});
         const std::optional<QString> old(u"2025.01.15"_qs), unknown;
         const QString upToDate = u"yt-dlp is up to date."_qs;
-        const auto add = [](const char *name, const char *scripts, const char *stored,
+        const auto add = [](const char *name, const char *scripts, const QVariant &stored,
                             const QString &message, const std::optional<QString> &newVersion) {
-            row(name, QByteArray(scripts), QString::fromLatin1(stored), message, newVersion);
+            row(name, QByteArray(scripts), stored, message, newVersion);
         };
-        add("stored: not a date", "out 2025.01.15", "yesterday", upToDate, old);
-        add("checked exactly a day ago", "out 2025.01.15", "86400", QString(), old);
-        add("checked a day and a second ago", "out 2025.01.15", "86401", upToDate, old);
+        add("stored: not a date", "out 2025.01.15", u"yesterday"_qs, upToDate, old);
+        add("checked exactly a day ago", "out 2025.01.15", 86400, QString(), old);
+        add("checked a day and a second ago", "out 2025.01.15", 86401, upToDate, old);
         add("updated",
             "out 2025.01.15|out Current version: stable@2025.01.15\nerr Latest version: "
             "stable@2025.02.01\nout Updated yt-dlp to stable@2025.02.01| \t2025.02.01\r\nout ",
-            "", u"Updated to 2025.02.01."_qs, u"2025.02.01"_qs);
+            {}, u"Updated to 2025.02.01."_qs, u"2025.02.01"_qs);
         add("updated, version unknown before and after",
-            "exit 1|out Updated yt-dlp to stable@2025.02.01|", "",
+            "exit 1|out Updated yt-dlp to stable@2025.02.01|", {},
             u"Updated to the latest version."_qs, unknown);
         add("updated, version unknown after",
-            "out 2025.01.15|out Updated yt-dlp to stable@2025.02.01| ", "",
+            "out 2025.01.15|out Updated yt-dlp to stable@2025.02.01| ", {},
             u"Updated to 2025.01.15."_qs, old);
         // The last non-empty line on either channel, whatever breaks the lines.
-        add("failed", "out 2025.01.15|out one\r\nerr two\xe2\x80\xa8\r\nout \x0b\x0c\nexit 2|", "",
+        add("failed", "out 2025.01.15|out one\r\nerr two\xe2\x80\xa8\r\nout \x0b\x0c\nexit 2|", {},
             u"Update failed: two"_qs, old);
-        add("failed silently", "out 2025.01.15|exit 1|", "",
+        add("failed silently", "out 2025.01.15|exit 1|", {},
             u"Update failed: yt-dlp did not run."_qs, old);
     }
 
     void update() {
         QFETCH(QByteArray, scripts);
-        QFETCH(QString, stored);
+        QFETCH(QVariant, stored);
         QFETCH(QString, message);
         script(scripts);
         for (const QString &name : published().keys())
             writeFile(tool(name), published()[name]);
-        bool isAge = false;
-        const qint64 age = stored.toLongLong(&isAge);
-        const QVariant last = isAge ? QVariant(QDateTime::currentDateTimeUtc().addSecs(-age))
-                              : stored.isEmpty() ? QVariant()
-                                                 : QVariant(stored);
+        const QVariant last =
+            stored.typeId() == QMetaType::Int
+                ? QVariant(QDateTime::currentDateTimeUtc().addSecs(-stored.toInt()))
+                : stored;
         if (last.isValid())
             QSettings(u"Tovik"_qs, u"Tovik"_qs).setValue(updateKey, last);
         const auto m = manager();
