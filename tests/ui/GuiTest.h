@@ -117,12 +117,6 @@ struct RecordingDesktop {
     }
 };
 
-template <typename T = QWidget> T *child(const QObject *parent, const QString &name) {
-    if (T *widget = parent->findChild<T *>(name))
-        return widget;
-    qFatal("no %s", qPrintable(name));
-}
-
 template <typename State> bool holds(const DownloadJob *job) {
     return std::holds_alternative<State>(job->state());
 }
