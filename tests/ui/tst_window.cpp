@@ -46,9 +46,6 @@ class TestWindow : public QObject {
     std::unique_ptr<QAbstractItemModelTester> m_tester;
     std::unique_ptr<QWidget> m_view;
 
-    template <typename T> static bool isPhase(const ToolManager &tools) {
-        return std::holds_alternative<T>(tools.phase());
-    }
     // The open context menu's items.
     static QStringList menu() {
         QStringList texts;
@@ -125,9 +122,9 @@ class TestWindow : public QObject {
     // Lets a running check, installation or update end before the manager goes: in the ready
     // phase the check goes on to ask yt-dlp its version and to update it.
     static void settle(const ToolManager &tools) {
-        QTRY_VERIFY(!isPhase<ToolManager::Installing>(tools) &&
-                    !isPhase<ToolManager::Checking>(tools));
-        if (isPhase<ToolManager::Ready>(tools))
+        QTRY_VERIFY(!std::holds_alternative<ToolManager::Installing>(tools.phase()) &&
+                    !std::holds_alternative<ToolManager::Checking>(tools.phase()));
+        if (std::holds_alternative<ToolManager::Ready>(tools.phase()))
             QTRY_VERIFY(tools.ytdlpVersion() && tools.updateMessage() && !tools.isUpdating());
     }
 
@@ -185,7 +182,7 @@ private Q_SLOTS:
             settle(m_app->tools());
         m_app.reset();
         // An installation still running would outlive its manager; it ends first.
-        QTRY_VERIFY(!isPhase<ToolManager::Installing>(*m_tools));
+        QTRY_VERIFY(!std::holds_alternative<ToolManager::Installing>(m_tools->phase()));
         m_queue.reset();
         m_tools.reset();
     }
@@ -203,7 +200,7 @@ private Q_SLOTS:
         m_server->route(release + QString::fromUtf8(file),
                         answer(QByteArray(200'000, 'x'), 8'000, std::chrono::milliseconds(20)));
         m_tools->check();
-        QTRY_VERIFY(isPhase<ToolManager::NeedsInstall>(*m_tools));
+        QTRY_VERIFY(std::holds_alternative<ToolManager::NeedsInstall>(m_tools->phase()));
         // Focus given to the view lands on its button: Space installs.
         view.setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
@@ -217,7 +214,7 @@ private Q_SLOTS:
         QCOMPARE(accessible->valueInterface()->currentValue().toInt(),
                  qRound(progress->value() * 100));
 
-        QTRY_VERIFY(isPhase<ToolManager::Failed>(*m_tools));
+        QTRY_VERIFY(std::holds_alternative<ToolManager::Failed>(m_tools->phase()));
         // The message with a hint under it; no way back while tools are missing.
         QVERIFY(!the<QLabel>(u"failureMessage"_qs)->text().isEmpty() &&
                 the(u"failureHint"_qs)->isVisible() && !the(u"useInstalledButton"_qs)->isVisible());
@@ -251,7 +248,7 @@ private Q_SLOTS:
         m_tools->check();
         if (mode == u"offline"_qs || mode == u"long"_qs) {
             m_tools->install(false);
-            QTRY_VERIFY(isPhase<ToolManager::Failed>(*m_tools));
+            QTRY_VERIFY(std::holds_alternative<ToolManager::Failed>(m_tools->phase()));
             QCOMPARE(the(u"failureHint"_qs)->isVisible(), mode == u"offline"_qs);
         }
         QStringList shown;
@@ -577,7 +574,8 @@ private Q_SLOTS:
         preferences.setFormat(OutputFormat::audio);
         preferences.setOutputPath(m_output.path());
         m_app = std::make_unique<TovikApp>(localSources(server()), m_answers);
-        QVERIFY(isPhase<ToolManager::Checking>(m_app->tools()) && !content());
+        QVERIFY(std::holds_alternative<ToolManager::Checking>(m_app->tools().phase()) &&
+                !content());
         MainWindow &window = m_app->window();
         QCOMPARE(window.rootView()->findChildren<QWidget *>().size(), 1);
         window.show();
@@ -617,7 +615,7 @@ private Q_SLOTS:
         // the run fails, and the setup screen offers the tools still installed.
         window.reinstallAction()->trigger();
         QVERIFY(qobject_cast<SetupView *>(content()));
-        QTRY_VERIFY(isPhase<ToolManager::Failed>(m_app->tools()));
+        QTRY_VERIFY(std::holds_alternative<ToolManager::Failed>(m_app->tools().phase()));
         click(u"useInstalledButton"_qs);
         QTRY_VERIFY(qobject_cast<MainView *>(content()));
     }
