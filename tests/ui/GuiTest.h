@@ -72,11 +72,7 @@ inline ToolSources localSources(const QUrl &server = QUrl(u"http://127.0.0.1:9"_
 // A response of the loopback server; with a piece size, sent in pieces one interval apart.
 inline HttpServer::Response answer(const QByteArray &body, qsizetype piece = 0,
                                    std::chrono::milliseconds interval = {}) {
-    HttpServer::Response response;
-    response.body = body;
-    response.chunkSize = piece;
-    response.interval = interval;
-    return response;
+    return {.body = body, .chunkSize = piece, .interval = interval};
 }
 
 // Scenario files of the fake yt-dlp, one per link ("https://example.com/<name>").
@@ -117,12 +113,6 @@ struct RecordingDesktop {
     }
 };
 
-template <typename T = QWidget> T *child(const QObject *parent, const QString &name) {
-    if (T *widget = parent->findChild<T *>(name))
-        return widget;
-    qFatal("no %s", qPrintable(name));
-}
-
 template <typename State> bool holds(const DownloadJob *job) {
     return std::holds_alternative<State>(job->state());
 }
@@ -132,8 +122,8 @@ template <typename State> bool holds(const DownloadJob *job) {
 // height for their width, elided ones show their text whole or cut with "…" and whole in their
 // tooltip, others need their size hint.
 inline QString layoutFault(const QWidget *container, qsizetype minimum) {
-    const auto box = [container](const QWidget *item) {
-        return QRect(item->mapTo(container, QPoint(0, 0)), item->size());
+    const auto box = [=](const QWidget *w) {
+        return QRect(w->mapTo(container, QPoint()), w->size());
     };
     QList<const QWidget *> items;
     for (const QWidget *item : container->findChildren<QWidget *>())
@@ -144,12 +134,11 @@ inline QString layoutFault(const QWidget *container, qsizetype minimum) {
     if (items.size() < minimum)
         return u"only %1 widgets"_qs.arg(items.size());
     for (const QWidget *item : items) {
-        const QString name = item->objectName();
         const auto *label = qobject_cast<const QLabel *>(item);
         const auto *elided = qobject_cast<const ElidedLabel *>(item);
         const QString shown = elided ? elided->shownText() : QString();
         if (!container->rect().contains(box(item)))
-            return name + u" sticks out"_qs;
+            return item->objectName() + u" sticks out"_qs;
         if (elided ? (shown != elided->text() &&
                       !(shown.endsWith(u"…"_qs) && elided->toolTip() == elided->text())) ||
                          item->fontMetrics().horizontalAdvance(shown) > item->width() ||
@@ -157,10 +146,10 @@ inline QString layoutFault(const QWidget *container, qsizetype minimum) {
             : label && label->wordWrap() ? label->height() < label->heightForWidth(label->width())
                                          : item->width() < item->sizeHint().width() ||
                                                item->height() < item->sizeHint().height())
-            return name + u" is cut: "_qs + (label ? label->text() : shown);
+            return item->objectName() + u" is cut: "_qs + (label ? label->text() : shown);
         for (const QWidget *other : items)
             if (other != item && box(item).intersects(box(other)))
-                return name + u" overlaps "_qs + other->objectName();
+                return item->objectName() + u" overlaps "_qs + other->objectName();
     }
     return {};
 }
