@@ -57,17 +57,23 @@ QByteArray release(const QString &tag) {
     return QJsonDocument(QJsonObject{{u"tag_name"_qs, tag}}).toJson();
 }
 
-// Everything under a folder, links not followed, in byte order: each path with / for a folder,
-// @ and the target for a link, : or *: for a file or an executable and its size.
+// Everything under a folder, links not followed: each path with / for a folder, @ and the
+// target for a link, : or *: for a file or an executable and its size.
 QString describe(const QString &folder) {
-    QProcess find;
-    find.start(u"sh"_qs,
-               {u"-c"_qs,
-                u"find \"$0\" -mindepth 1 \\( -type l -printf '%P@%l\\n' \\) -o \\( -type d "
-                u"-printf '%P/\\n' \\) -o \\( -perm -u+x -printf '%P*:%s\\n' \\) -o -printf "
-                u"'%P:%s\\n' | LC_ALL=C sort | paste -sd ' '"_qs,
-                folder});
-    return find.waitForFinished() ? QString::fromUtf8(find.readAll()).trimmed() : QString();
+    const QDir root(folder);
+    QStringList paths;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        paths.append(root.relativeFilePath(entry.filePath()) +
+                     (entry.isSymLink() ? u'@' + root.relativeFilePath(entry.symLinkTarget())
+                      : entry.isDir()   ? u"/"_qs
+                                        : (entry.isExecutable() ? u"*:"_qs : u":"_qs) +
+                                            QString::number(entry.size())));
+    }
+    paths.sort();
+    return paths.join(u' ');
 }
 
 // The phase's name, or the message of a failure.
@@ -278,7 +284,7 @@ private Q_SLOTS:
                 .directory(u"empty"_qs)
                 .file(u"zeros"_qs, QByteArray(8 * mebibyte, '\0'))
                 .build(),
-            u"|README:8 bin/ bin/alias@tool bin/tool*:18 deep/ deep/a/ deep/a/b/ "
+            u"|README:8 bin/ bin/alias@bin/tool bin/tool*:18 deep/ deep/a/ deep/a/b/ "
             u"deep/a/b/c.txt:5 empty/ zeros:8388608"_qs);
         // Every entry is checked before the first write, so nothing is written.
         const QString outside = m_suite.filePath(u"outside"_qs),
