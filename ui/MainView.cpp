@@ -162,8 +162,11 @@ QUrl MainView::outputDirectory() const {
 }
 
 QString MainView::displayPath(const QString &path) {
-    QString shown = QDir::cleanPath(path);
-    return shown.replace(QDir::homePath(), u"~"_qs);
+    // Home is abbreviated only as a whole leading folder: /home/ann2 is not ~2.
+    const QString shown = QDir::cleanPath(path), home = QDir::cleanPath(QDir::homePath());
+    if (home == u"/" || !(shown == home || shown.startsWith(home + u'/')))
+        return shown;
+    return u'~' + shown.sliced(home.size());
 }
 
 void MainView::inputChanged() {

@@ -339,6 +339,9 @@ private Q_SLOTS:
         m_desktop.nextFolder = QDir(home).filePath(parts.at(1));
         view.chooseFolder();
         m_desktop.nextFolder.reset();
+        QCOMPARE(the<ElidedLabel>(u"folderPath"_qs)->text(), u"~/"_qs + parts.at(1));
+        // Home is abbreviated only as a whole folder.
+        QCOMPARE(MainView::displayPath(home + u"2/M/"_qs), home + u"2/M"_qs);
         click(u"changeFolderButton"_qs);
         QCOMPARE(m_desktop.folderStart, QDir::cleanPath(QDir(home).filePath(parts.at(2))));
         formats->setFocus();
