@@ -22,8 +22,11 @@ ZipBuilder &ZipBuilder::add(const QString &name, quint32 mode, const QByteArray 
                             qint64 announced) {
     constexpr quint32 utf8Names = 0x0800, dosDate = ((2024 - 1980) << 9) | (1 << 5) | 1;
     // qCompress writes the length, then a zlib stream: a 2-byte header, raw deflate and a
-    // 4-byte checksum.
-    const QByteArray stored = deflate ? qCompress(data, 1).mid(6).chopped(4) : data;
+    // 4-byte checksum. For no data it writes only the length; raw deflate of nothing is one
+    // empty final block.
+    const QByteArray stored = !deflate         ? data
+                              : data.isEmpty() ? QByteArray("\3\0", 2)
+                                               : qCompress(data, 1).mid(6).chopped(4);
     const auto crc =
         quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
     const auto size = quint32(announced < 0 ? data.size() : announced);
